@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the packages the build, the tests and the demo need (Debian; run as root).
+set -euo pipefail
+packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev
+          libbenchmark-dev snmp python3 systemd)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}"
+fi

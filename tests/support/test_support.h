@@ -1,0 +1,48 @@
+// Helpers shared by the unit tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace farlink::testing {
+
+// Bytes from a text of hexadecimal pairs, blanks ignored: "30 51 02 01".
+std::vector<std::uint8_t> hexBytes(std::string_view text);
+std::string hexText(const std::uint8_t* bytes, std::size_t size);
+inline std::string hexText(const std::vector<std::uint8_t>& bytes) {
+    return hexText(bytes.data(), bytes.size());
+}
+
+// Sets an environment variable for the life of the object and restores the old value.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool hadOld_ = false;
+};
+
+// A fresh temporary directory, removed with its files; it is also made the profile directory
+// (WINDIR) while the object lives.
+class TempProfileDir {
+public:
+    TempProfileDir();
+    ~TempProfileDir();
+    const std::string& path() const { return path_; }
+    // Writes a file of the directory with the given text.
+    void write(const std::string& name, const std::string& text) const;
+    std::string read(const std::string& name) const;
+
+private:
+    std::string path_;
+    ScopedEnv windir_;
+};
+
+} // namespace farlink::testing
