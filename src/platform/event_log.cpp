@@ -1,0 +1,133 @@
+#include "platform/event_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace farlink::platform {
+
+namespace {
+
+constexpr std::uint16_t kErrorType = 1;
+
+enum class Backend { Closed, Syslog, File, Memory };
+
+// One lock over the backend choice, the file and the in-memory list: entries come from many
+// threads, and a close must not pull the file from under a write.
+struct EventLogState {
+    std::mutex mutex;
+    Backend backend = Backend::Closed;
+    int fd = -1;
+    std::vector<LoggedEvent> memory;
+};
+
+EventLogState& state() {
+    static EventLogState s;
+    return s;
+}
+
+std::string entryLine(std::uint32_t eventId, std::string_view text) {
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X ", static_cast<unsigned>(eventId));
+    std::string line = id;
+    // One entry is one line: a line break inside the text would split it for every reader of
+    // the file, so it is written as a blank.
+    for (char c : text)
+        line += (c == '\n' || c == '\r') ? ' ' : c;
+    return line;
+}
+
+// The whole line goes out in one write: with O_APPEND the kernel places it at the end as one
+// piece, so entries of several threads or processes never interleave within a line.
+bool appendLine(int fd, const std::string& line) {
+    std::string out = line + '\n';
+    ssize_t n;
+    do {
+        n = ::write(fd, out.data(), out.size());
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(out.size());
+}
+
+} // namespace
+
+bool openEventSource(std::string_view /*sourceName*/) {
+    EventLogState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.backend == Backend::Memory) return true;
+    if (s.backend != Backend::Closed) return true; // already registered
+    const char* file = std::getenv("FARLINK_EVENTLOG");
+    if (file != nullptr && *file != '\0') {
+        const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        s.fd = fd;
+        s.backend = Backend::File;
+        return true;
+    }
+    // The identity is fixed and a literal: syslog keeps the pointer, and the journal groups
+    // the agent's entries under this one name whatever the source was called.
+    ::openlog("FARLINK", LOG_PID, LOG_DAEMON);
+    s.backend = Backend::Syslog;
+    return true;
+}
+
+void closeEventSource() {
+    EventLogState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.backend == Backend::File) ::close(s.fd);
+    s.fd = -1;
+    // The syslog connection is left to the C library: closing it would also drop the identity
+    // that the diagnostics share. The in-memory list stays open for the test that chose it.
+    if (s.backend != Backend::Memory) s.backend = Backend::Closed;
+}
+
+bool eventSourceOpen() {
+    EventLogState& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.backend != Backend::Closed;
+}
+
+bool writeEventEntry(std::uint32_t eventId, std::string_view text) {
+    EventLogState& s = state();
+    std::lock_guard lock(s.mutex);
+    switch (s.backend) {
+    case Backend::Closed:
+        return false;
+    case Backend::Syslog: {
+        const std::string line = entryLine(eventId, text);
+        ::syslog(LOG_DAEMON | LOG_ERR, "%s", line.c_str());
+        return true;
+    }
+    case Backend::File:
+        return appendLine(s.fd, entryLine(eventId, text));
+    case Backend::Memory:
+        s.memory.push_back(LoggedEvent{eventId, kErrorType, 0, {std::string(text)}});
+        return true;
+    }
+    return false;
+}
+
+void useMemoryEventLog() {
+    EventLogState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.backend == Backend::File) ::close(s.fd);
+    s.fd = -1;
+    s.backend = Backend::Memory;
+}
+
+std::vector<LoggedEvent> loggedEvents() {
+    EventLogState& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.memory;
+}
+
+void clearLoggedEvents() {
+    EventLogState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.memory.clear();
+}
+
+} // namespace farlink::platform

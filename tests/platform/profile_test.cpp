@@ -1,0 +1,211 @@
+#include "platform/profile.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace farlink::platform {
+namespace {
+
+using farlink::testing::ScopedEnv;
+using farlink::testing::TempProfileDir;
+
+constexpr const char* kFile = "TESSEL.INI";
+
+const char* const kSample = "; FARLINK settings\n"
+                            "stray=before any section\n"
+                            "[Serial Port Parameters.1]\n"
+                            "PortNumber=COM2\n"
+                            "  Baud = 19200  \n"
+                            "; Parity=EVEN\n"
+                            "Parity=\"none\"\n"
+                            "Empty=\n"
+                            "\n"
+                            "[environment]\n"
+                            "password=secret word\n"
+                            "[Environment]\n"
+                            "keyword=second section of the same name\n";
+
+// Reads into a buffer of `size` characters followed by a sentinel that must stay untouched.
+std::string readString(std::string_view section, std::string_view key, std::uint32_t size = 64,
+                       std::string_view defaultValue = "dflt") {
+    std::vector<char> buffer(size + 1, '#');
+    const std::uint32_t n =
+        getProfileString(section, key, defaultValue, buffer.data(), size, kFile);
+    EXPECT_LT(n, size);
+    EXPECT_EQ(buffer[n], '\0');
+    EXPECT_EQ(buffer[size], '#') << "written past the buffer";
+    return std::string(buffer.data(), n);
+}
+
+struct LookupCase {
+    const char* section;
+    const char* key;
+    const char* expected;
+};
+
+class ProfileLookupTest : public ::testing::TestWithParam<LookupCase> {};
+
+TEST_P(ProfileLookupTest, FindsValueOrGivesDefault) {
+    TempProfileDir dir;
+    dir.write(kFile, kSample);
+    EXPECT_EQ(readString(GetParam().section, GetParam().key), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ProfileLookupTest,
+    ::testing::Values(LookupCase{"serial port parameters.1", "PORTNUMBER", "COM2"},
+                      LookupCase{"Serial Port Parameters.1", "Baud", "19200"},    // blanks trimmed
+                      LookupCase{"Serial Port Parameters.1", "Parity", "none"},   // quotes removed
+                      LookupCase{"Serial Port Parameters.1", "Empty", ""},        // present, empty
+                      LookupCase{"Serial Port Parameters.1", "; Parity", "dflt"}, // a comment
+                      LookupCase{"Serial Port Parameters.1", "password", "dflt"}, // other section
+                      LookupCase{"Serial Port Parameters.2", "PortNumber", "dflt"},
+                      LookupCase{"environment", "keyword", "dflt"}, // only the first section counts
+                      LookupCase{"", "stray", "dflt"}));            // keys outside any section
+
+TEST(Profile, DefaultsAndTextsAreCutToTheBuffer) {
+    TempProfileDir dir;
+    EXPECT_EQ(readString("environment", "password", 64, "abc  "), "abc") << "no file";
+    dir.write(kFile, "[s]\r\nname=COM2X\r\n");
+    EXPECT_EQ(readString("s", "name", 6), "COM2X") << "CRLF is no part of the value";
+    EXPECT_EQ(readString("s", "name", 5), "COM2");
+    EXPECT_EQ(readString("s", "name", 1), "");
+    EXPECT_EQ(readString("s", "missing", 4, "DEFAULT"), "DEF");
+    char untouched = 'u';
+    EXPECT_EQ(getProfileString("s", "name", "", &untouched, 0, kFile), 0u);
+    EXPECT_EQ(untouched, 'u');
+}
+
+struct IntCase {
+    const char* value;
+    std::int32_t expected;
+};
+
+class ProfileIntTest : public ::testing::TestWithParam<IntCase> {};
+
+TEST_P(ProfileIntTest, LeadingDecimalNumber) {
+    TempProfileDir dir;
+    dir.write(kFile, std::string("[NIC Threshold]\nFaults=") + GetParam().value + "\n");
+    EXPECT_EQ(getProfileInt("nic threshold", "faults", 555, kFile), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ProfileIntTest,
+                         ::testing::Values(IntCase{"12500000", 12500000}, IntCase{"12abc", 12},
+                                           IntCase{"abc", 0}, IntCase{"-1", -1}, IntCase{"+7", 7},
+                                           IntCase{"0x10", 0}, IntCase{"-", 0},
+                                           IntCase{"4294967295", -1}, // wraps like the system's
+                                           IntCase{"", 555}));        // empty value: the default
+
+struct WriteCase {
+    const char* before;
+    const char* section;
+    const char* key;
+    const char* after;
+};
+
+class ProfileWriteTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(ProfileWriteTest, ChangesOneKeyAndKeepsEveryOtherLine) {
+    TempProfileDir dir;
+    const WriteCase c = GetParam();
+    if (*c.before != '\0') dir.write(kFile, c.before);
+    ASSERT_TRUE(writeProfileString(c.section, c.key, "NEW", kFile));
+    EXPECT_EQ(dir.read(kFile), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ProfileWriteTest,
+    ::testing::Values(
+        // an existing key, found without regard to case, keeps its spacing
+        WriteCase{"; c\n[Threshold]\n  CPU = 90  \n[x]\n", "threshold", "cpu",
+                  "; c\n[Threshold]\n  CPU = NEW  \n[x]\n"},
+        WriteCase{"[s]\nk=\n", "s", "k", "[s]\nk=NEW\n"},
+        // a new key goes after the section's last key, before its comments and blank lines
+        WriteCase{"[m]\nname=Kim\n; note\n\n[t]\nCPU=90", "m", "EMail",
+                  "[m]\nname=Kim\nEMail=NEW\n; note\n\n[t]\nCPU=90"},
+        WriteCase{"[t]\nCPU=90", "t", "MEMORY", "[t]\nCPU=90\nMEMORY=NEW\n"},
+        WriteCase{"[t]\n; none yet\n", "t", "I/O BUS", "[t]\nI/O BUS=NEW\n; none yet\n"},
+        // a new section goes at the end
+        WriteCase{"[e]\npassword=x", "manager.1", "name",
+                  "[e]\npassword=x\n\n[manager.1]\nname=NEW\n"},
+        WriteCase{"", "t", "UsedVol1", "[t]\nUsedVol1=NEW\n"},
+        // CRLF files stay CRLF
+        WriteCase{"[m]\r\nname=Kim\r\n\r\n[t]\r\nCPU=90\r\n", "m", "Pager",
+                  "[m]\r\nname=Kim\r\nPager=NEW\r\n\r\n[t]\r\nCPU=90\r\n"},
+        WriteCase{"[m]\r\nname=Kim\r\n", "Event.1", "Action",
+                  "[m]\r\nname=Kim\r\n\r\n[Event.1]\r\nAction=NEW\r\n"}));
+
+TEST(ProfileWrite, ReplacesTheFileWholeAndLeavesNoTemporaryFile) {
+    TempProfileDir dir;
+    dir.write(kFile, kSample);
+    ::chmod((dir.path() + "/" + kFile).c_str(), 0640);
+    ASSERT_TRUE(writeProfileString("threshold", "Volume Usage", "90", kFile));
+    ASSERT_TRUE(writeProfileString("threshold", "Volume Usage", "91", kFile));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{kFile});
+    struct stat info {};
+    ASSERT_EQ(::stat((dir.path() + "/" + kFile).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u) << "the file keeps its permissions";
+    EXPECT_EQ(dir.read(kFile), std::string(kSample) + "\n[threshold]\nVolume Usage=91\n");
+}
+
+TEST(ProfileWrite, RefusesWhatWouldNotReadBackAndKeepsTheFile) {
+    TempProfileDir dir;
+    dir.write(kFile, kSample);
+    EXPECT_FALSE(writeProfileString("environment", "password", "two\nlines", kFile));
+    EXPECT_FALSE(writeProfileString("environment", "pass=word", "x", kFile));
+    EXPECT_FALSE(writeProfileString("env]", "password", "x", kFile));
+    EXPECT_FALSE(writeProfileString("environment", ";password", "x", kFile));
+    EXPECT_FALSE(writeProfileString("", "password", "x", kFile));
+    EXPECT_EQ(errno, EINVAL);
+    {
+        ScopedEnv windir("WINDIR", dir.path() + "/missing-directory");
+        EXPECT_FALSE(writeProfileString("threshold", "CPU", "1", kFile));
+    }
+    EXPECT_EQ(dir.read(kFile), kSample);
+}
+
+TEST(ProfileWrite, ConcurrentWritersLoseNoChange) {
+    TempProfileDir dir;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([t] {
+            for (int k = 0; k < 8; ++k) {
+                writeProfileString("threshold", "UsedVol" + std::to_string(t * 8 + k),
+                                   std::to_string(k), kFile);
+            }
+        });
+    }
+    for (auto& writer : writers)
+        writer.join();
+    for (int i = 0; i < 32; ++i) {
+        EXPECT_EQ(getProfileInt("threshold", "usedvol" + std::to_string(i), -1, kFile), i % 8);
+    }
+}
+
+TEST(ProfilePath, WindowsDirectoryOrEtc) {
+    {
+        ScopedEnv windir("WINDIR", "/srv/farlink");
+        EXPECT_EQ(profilePath("TESSEL.INI"), "/srv/farlink/TESSEL.INI");
+        EXPECT_EQ(profilePath("/other/MODEL.KORU"), "/other/MODEL.KORU");
+    }
+    ScopedEnv windir("WINDIR", "");
+    EXPECT_EQ(profilePath("MODEL.KORU"), "/etc/farlink/MODEL.KORU");
+    TempProfileDir dir;
+    dir.write(kFile, "");
+    EXPECT_TRUE(fileExists(profilePath(kFile)));
+    EXPECT_FALSE(fileExists(profilePath("MODEL.KORU")));
+    EXPECT_FALSE(fileExists(dir.path())) << "a directory is not a file";
+}
+
+} // namespace
+} // namespace farlink::platform

@@ -1,0 +1,94 @@
+#include "platform/threads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace farlink::platform {
+namespace {
+
+// Waits (sleeping in short steps) until the condition holds; gives up after a generous number
+// of steps so that a fault shows as a failure and not as a hung test.
+template <typename Condition> bool eventually(Condition condition) {
+    for (int step = 0; step < 20000; ++step) {
+        if (condition()) return true;
+        sleepMs(1);
+    }
+    return condition();
+}
+
+TEST(Event, ManualResetStaysSetUntilReset) {
+    Event event(true);
+    EXPECT_FALSE(event.wait(0));
+    event.set();
+    EXPECT_TRUE(event.wait(0));
+    EXPECT_TRUE(event.wait(-1));
+    event.reset();
+    EXPECT_FALSE(event.wait(10));
+    Event initially(true, true);
+    EXPECT_TRUE(initially.wait(0));
+}
+
+TEST(Event, AutoResetReleasesOneWaitPerSet) {
+    Event event(false, true);
+    EXPECT_TRUE(event.wait(0));
+    EXPECT_FALSE(event.wait(0));
+    event.set();
+    event.set(); // a second set before any wait is not counted twice
+    EXPECT_TRUE(event.wait(0));
+    EXPECT_FALSE(event.wait(0));
+}
+
+TEST(Event, AutoResetWakesOneOfTwoWaiters) {
+    Event event(false);
+    std::atomic<int> released{0};
+    std::thread first([&] {
+        event.wait(-1);
+        ++released;
+    });
+    std::thread second([&] {
+        event.wait(-1);
+        ++released;
+    });
+    event.set();
+    EXPECT_TRUE(eventually([&] { return released.load() >= 1; }));
+    sleepMs(50); // room for a wrongly released second waiter to show itself
+    EXPECT_EQ(released.load(), 1);
+    event.set();
+    first.join();
+    second.join();
+    EXPECT_EQ(released.load(), 2);
+}
+
+TEST(Threads, StartedThreadRunsAndIsCountedUntilItsBodyReturns) {
+    Event go(true);
+    auto captured = std::make_shared<int>(7);
+    std::atomic<int> seen{0};
+    ASSERT_TRUE(startThread([&go, &seen, captured] {
+        go.wait(-1);
+        seen = *captured;
+    }));
+    EXPECT_EQ(runningThreads(), 1);
+    go.set();
+    EXPECT_TRUE(eventually([] { return runningThreads() == 0; }));
+    EXPECT_EQ(seen.load(), 7);
+    EXPECT_EQ(captured.use_count(), 1) << "the body is gone once the count is down";
+}
+
+TEST(StopSignal, WaiterReceivesTheSignalWhicheverThreadItMeets) {
+    blockStopSignals();
+    ASSERT_EQ(pthread_kill(pthread_self(), SIGINT), 0);
+    EXPECT_EQ(waitForStopSignal(), SIGINT);
+    // Threads started after the block inherit it, so a signal to the process waits for the
+    // waiter instead of ending the process in a thread that does not expect it.
+    ASSERT_TRUE(startThread([] { ::kill(::getpid(), SIGTERM); }));
+    EXPECT_EQ(waitForStopSignal(), SIGTERM);
+}
+
+} // namespace
+} // namespace farlink::platform
