@@ -1,0 +1,64 @@
+// One SNMPv1 message: decoded into a request record, and the same record, edited in place by the
+// groups, encoded as the GetResponse.
+#pragma once
+
+#include "snmp/ber.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace farlink::snmp {
+
+inline constexpr std::size_t kMaxBindings = 25;
+inline constexpr std::size_t kMaxMessageSize = 512; // received message, tag and length included
+inline constexpr std::size_t MAXBUILDSIZE = 512;    // response message content
+inline constexpr std::size_t kMaxResponseSize = MAXBUILDSIZE + 4; // with tag and length octets
+inline constexpr std::size_t kValueBytes = 80;
+inline constexpr std::size_t kCommunityArea = 80;
+
+// The agent's fixed community.
+inline constexpr std::array<std::uint8_t, 6> kCommunity = {'k', 'e', 's', 't', 'r', 'l'};
+
+inline constexpr std::uint32_t kNoError = 0;
+inline constexpr std::uint32_t kNoSuchName = 2;
+inline constexpr std::uint32_t kBadValue = 3;
+inline constexpr std::uint32_t kGenErr = 5;
+
+struct VarBind {
+    Oid name;
+    std::uint8_t valueTag = kTagNull;
+    std::uint32_t valueWord = 0; // INTEGER value, OCTET STRING length (at most 80), else received length
+    std::array<std::uint8_t, kValueBytes> valueBytes{};
+};
+
+struct RequestRecord {
+    std::uint8_t pduType = 0;
+    std::uint32_t version = 0;
+    std::array<std::uint8_t, kCommunityArea> community{};
+    std::uint32_t requestId = 0;
+    std::uint32_t errorStatus = 0;
+    std::uint32_t errorIndex = 0;
+    std::uint16_t bindingCount = 0;
+    std::array<VarBind*, kMaxBindings> bindings{};
+    std::uint32_t linkMode = 0;
+};
+
+// 0 when the record is filled, -1 when the message is rejected. The bindings must point at
+// 25 varbind records.
+int decodeMessage(std::span<const std::uint8_t> message, RequestRecord& request);
+int readVarBind(Cursor& cur, std::uint32_t& remaining, VarBind& binding, std::uint8_t pduType);
+
+// Writes the GetResponse from out[0]; 0, or -1 when the content would exceed MAXBUILDSIZE or
+// out is smaller than the message. out should hold kMaxResponseSize bytes.
+int encodeResponse(const RequestRecord& request, std::span<std::uint8_t> out);
+std::uint32_t varBindContentSize(const VarBind& binding);
+// The length of the message that encodeResponse wrote, read back from its header.
+std::size_t encodedMessageLength(std::span<const std::uint8_t> out);
+
+// Answers a binding: an INTEGER, or an OCTET STRING cut to the 80 value bytes.
+void setInteger(VarBind& binding, std::uint32_t value);
+void setText(VarBind& binding, std::string_view text);
+
+} // namespace farlink::snmp
