@@ -1,0 +1,66 @@
+// The agent settings: read once from the configuration file, read by the group handlers and the
+// adapter pollers, overwritten by SET requests.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace farlink::config {
+
+// A fixed text field shared between threads; a value is always cut to N - 1 characters.
+template <std::size_t N> class SharedText {
+public:
+    void set(std::string_view text) {
+        std::lock_guard lock(mutex_);
+        const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+        text.copy(chars_.data(), n);
+        chars_[n] = '\0';
+    }
+    std::string get() const {
+        std::lock_guard lock(mutex_);
+        return std::string(chars_.data());
+    }
+    static constexpr std::size_t capacity() { return N - 1; }
+
+private:
+    mutable std::mutex mutex_;
+    std::array<char, N> chars_{};
+};
+
+inline constexpr std::size_t kEventEntries = 11;
+
+struct EventEntry {
+    std::uint32_t number = 0;
+    std::atomic<std::int32_t> action{0};
+    SharedText<120> program;
+    SharedText<40> pager;
+};
+
+struct AgentSettings {
+    SharedText<32> password;
+    std::atomic<std::int32_t> pollingInterval{1};
+    std::atomic<std::int32_t> temp1{530};
+    std::atomic<std::int32_t> temp2{650};
+    std::atomic<std::uint32_t> shutDownEnabled{0};
+    std::atomic<std::int32_t> cpuThreshold{100};
+    std::atomic<std::uint32_t> contactRowCount{0};
+    std::array<EventEntry, kEventEntries> events;
+
+    AgentSettings();
+};
+
+extern AgentSettings agentSettings;
+
+// Set by every SET that changed a setting; cleared by the configuration thread after writing.
+extern std::atomic<std::uint32_t> configChanged;
+
+// Reads "environment", "threshold", "NIC Threshold" and "Event.n" once, after the adapters have
+// been counted.
+void readAgentSettings();
+
+} // namespace farlink::config
