@@ -1,0 +1,59 @@
+// The request pipeline: one received SLIP frame in, at most one reply frame out on the same port.
+#pragma once
+
+#include "platform/serial.h"
+#include "snmp/message.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace farlink::link {
+
+inline constexpr std::size_t kFrameBlockSize = 512;   // a received frame, both END bytes included
+inline constexpr std::size_t kHeadersSize = 28;       // IPv4 (without options) and UDP headers
+inline constexpr std::size_t kOutBufSize = 512;       // the de-escaped request datagram
+// Reply blocks are sized for the worst case: a full response message in its headers, and that
+// datagram with every byte escaped.
+inline constexpr std::size_t kSnmpBufSize = snmp::kMaxResponseSize;
+inline constexpr std::size_t kReplyDatagramSize = kHeadersSize + snmp::kMaxResponseSize;
+inline constexpr std::size_t kSlipBufSize = 2 * kReplyDatagramSize + 2;
+
+// Made by a port reader (a guarded block, as is its frame block); processFrame owns both.
+struct FrameRequest {
+    std::uint32_t mode = 0; // 0: a SLIP-coded IPv4/UDP datagram
+    std::uint32_t frameLength = 0;
+    platform::PortHandle port = nullptr;
+    std::uint8_t* frame = nullptr;
+};
+
+struct UdpAddressing {
+    std::uint32_t localAddress = 0;  // host order
+    std::uint32_t remoteAddress = 0;
+    std::uint8_t protocol = 0;
+    std::uint16_t identification = 0;
+    std::uint8_t typeOfService = 0;
+    std::uint16_t localPort = 0;
+    std::uint16_t remotePort = 0;
+    std::uint8_t checksumPresent = 0;
+};
+
+enum class DatagramCheck { Ok, TooShort, BadHeaderChecksum, BadUdpChecksum };
+
+// Answers one frame and releases the request and every block of the call on every path.
+void processFrame(FrameRequest* request);
+
+// Reads the IPv4 and UDP headers of a received datagram (bounded by its bytes), verifies the
+// header checksum and, when present, the UDP checksum, and fills the addressing. The message
+// always starts at byte 28.
+DatagramCheck parseDatagram(std::span<const std::uint8_t> datagram, UdpAddressing& addressing);
+
+// A new guarded block of kReplyDatagramSize bytes holding the reply to `addressing` carrying the
+// message, or nullptr when no memory is left or the message is too long.
+std::uint8_t* buildReplyDatagram(std::span<const std::uint8_t> message,
+                                 const UdpAddressing& addressing);
+
+// The RFC 1071 one's-complement sum (not complemented), words in host byte order.
+std::uint16_t internetChecksum(const std::uint8_t* bytes, std::size_t length);
+
+} // namespace farlink::link

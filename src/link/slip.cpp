@@ -1,0 +1,64 @@
+#include "link/slip.h"
+
+#include "platform/console.h"
+
+namespace farlink::link {
+
+std::size_t slipDecode(std::span<const std::uint8_t> frame, std::span<std::uint8_t> out) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    while (i < frame.size()) {
+        std::uint8_t c = frame[i++];
+        if (c == kSlipEnd) {
+            // An END before any data opens the frame (a line may carry several); after data it
+            // closes it.
+            if (count > 0) return count;
+            continue;
+        }
+        if (c == kSlipEsc) {
+            if (i == frame.size()) return 0; // cut inside an escape: no closing END follows
+            c = frame[i++];
+            if (c == kSlipEscEnd)
+                c = kSlipEnd;
+            else if (c == kSlipEscEsc)
+                c = kSlipEsc;
+            // Any other byte after ESC stands for itself.
+        }
+        // A datagram that does not fit is refused whole rather than passed on cut short.
+        if (count == out.size()) return 0;
+        out[count++] = c;
+    }
+    return 0;
+}
+
+std::size_t slipEncode(std::span<const std::uint8_t> datagram, std::span<std::uint8_t> out) {
+    // Refuse up front rather than stop half way: a frame is written whole or not at all.
+    if (out.size() < slipEncodedMax(datagram.size())) return 0;
+    std::size_t n = 0;
+    out[n++] = kSlipEnd;
+    for (const std::uint8_t c : datagram) {
+        if (c == kSlipEnd) {
+            out[n++] = kSlipEsc;
+            out[n++] = kSlipEscEnd;
+        } else if (c == kSlipEsc) {
+            out[n++] = kSlipEsc;
+            out[n++] = kSlipEscEsc;
+        } else {
+            out[n++] = c;
+        }
+    }
+    out[n++] = kSlipEnd;
+    return n;
+}
+
+std::size_t writePort(platform::PortHandle port, const std::uint8_t* bytes, std::size_t length) {
+    if (port == nullptr) return 0;
+    std::size_t written = 0;
+    if (!port->write(bytes, length, written)) {
+        platform::diagnostic(platform::formatText("Error in write:%d ", platform::lastError()));
+        return 0;
+    }
+    return written;
+}
+
+} // namespace farlink::link
