@@ -1,0 +1,163 @@
+#include "link/serial_setup.h"
+
+#include "config/config_file.h"
+#include "link/port_reader.h"
+#include "platform/console.h"
+#include "platform/threads.h"
+#include "service/events.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+
+namespace farlink::link {
+
+PortTable portTable;
+
+namespace {
+
+// Each port's context lives as long as the process: its reader and monitor keep using it.
+std::array<PortContext, kPortCount> portContexts;
+
+constexpr std::array<std::int32_t, 8> kBaudRates = {1200, 2400, 4800, 9600,
+                                                     14400, 19200, 38400, 57600};
+constexpr std::array<const char*, 5> kParityNames = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
+
+std::string upperCase(const char* text, std::size_t size) {
+    std::string s(text, strnlen(text, size));
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+template <std::size_t N> std::string upperCase(const std::array<char, N>& field) {
+    return upperCase(field.data(), N);
+}
+
+int parityCode(const std::string& name) {
+    for (std::size_t i = 0; i < kParityNames.size(); ++i)
+        if (name == kParityNames[i]) return static_cast<int>(i);
+    return -1;
+}
+
+// Reports the diagnostic text of a failed step, closes the port again and fails.
+int failPort(PortRecord& record, const std::string& text) {
+    platform::diagnostic(text);
+    platform::closeSerialPort(record.port);
+    record.port = nullptr;
+    return 0;
+}
+
+void closePortsAndEnd() {
+    for (PortRecord& record : portTable.ports) {
+        if (record.port != nullptr) platform::closeSerialPort(record.port);
+        record.port = nullptr;
+    }
+}
+
+} // namespace
+
+void fillPortTable() {
+    portTable = PortTable{};
+    std::array<config::PortSettings, kPortCount> settings{};
+    portTable.count = config::readPortSettings(settings);
+    for (int k = 0; k < kPortCount; ++k) {
+        const config::PortSettings& s = settings[k];
+        PortRecord& r = portTable.ports[k];
+        r.name = s.name;
+        r.baud = s.baud;
+        r.dataBits = s.dataBits;
+        r.stopBits = s.stopBits;
+        r.parity = s.parity;
+        r.modem = s.modem;
+        r.initString = s.initString;
+        r.use = std::strcmp(r.modem.data(), "Y") == 0 ? 'Y' : 'N';
+    }
+}
+
+platform::PortHandle openComPort(std::string_view portName) {
+    const std::string name = upperCase(portName.data(), portName.size());
+    if (name != "COM1" && name != "COM2" && name != "COM3" && name != "COM4") return nullptr;
+    return platform::openSerialPort(name);
+}
+
+int configurePort(PortRecord& record) {
+    record.port = openComPort(std::string_view(record.name.data(), strnlen(record.name.data(), 6)));
+    if (record.port == nullptr) {
+        platform::diagnostic(
+            platform::formatText("Error in opening port. Code: %d ", platform::lastError()));
+        return 0;
+    }
+    if (std::find(kBaudRates.begin(), kBaudRates.end(), record.baud) == kBaudRates.end())
+        return failPort(record, platform::formatText("Baud rate %d not supported", record.baud));
+    if (record.dataBits < 4 || record.dataBits > 8)
+        return failPort(record, platform::formatText("Data bits %d not supported", record.dataBits));
+    if (record.stopBits != 1 && record.stopBits != 2)
+        return failPort(record, platform::formatText("Stop bits %d not supported", record.stopBits));
+    const int parity = parityCode(upperCase(record.parity));
+    if (parity < 0) return failPort(record, "Parity not supported");
+    const std::string modem = upperCase(record.modem);
+    if (modem.empty() || (modem[0] != 'Y' && modem[0] != 'N'))
+        return failPort(record, "Modem setting not supported");
+    if (record.initString[0] == '\0') return failPort(record, "Modem init string is empty");
+
+    platform::diagnostic(platform::formatText("%s: baud=%d parity=%d data=%d stop=%d",
+                                              record.name.data(), record.baud, parity,
+                                              record.dataBits, record.stopBits));
+    platform::CommState state;
+    if (!record.port->getState(state))
+        return failPort(record,
+                        platform::formatText("GetCommState failed:%d ", platform::lastError()));
+    state.baudRate = static_cast<std::uint32_t>(record.baud);
+    state.byteSize = static_cast<std::uint8_t>(record.dataBits);
+    state.parity = static_cast<std::uint8_t>(parity);
+    state.stopBits = record.stopBits == 1 ? 0 : 2;
+    state.dsrSensitivity = true;
+    if (!record.port->setState(state))
+        return failPort(record,
+                        platform::formatText("SetCommState failed:%d ", platform::lastError()));
+    if (!record.port->setupQueues(4096, 4096))
+        return failPort(record,
+                        platform::formatText("SetupComm failed: %d ", platform::lastError()));
+    if (!record.port->escape(platform::CommEscape::SetDtr) ||
+        !record.port->escape(platform::CommEscape::SetRts))
+        return failPort(record,
+                        platform::formatText("Setting DTR/RTS problem:%d ", platform::lastError()));
+    return 1;
+}
+
+int outOfBandThread() {
+    fillPortTable();
+    int configured = 0;
+    for (int k = 1; k <= kPortCount; ++k) {
+        PortRecord& record = portTable.ports[k - 1];
+        if (record.use != 'Y') continue;
+        if (configurePort(record)) {
+            ++configured;
+        } else {
+            record.use = 'N';
+            service::reportEvent(service::kEventStartFailure,
+                                 platform::formatText(" Failed to configure COM PORT %d", k));
+        }
+    }
+    if (configured == 0) {
+        platform::diagnostic("None of the requested ports could be configured");
+        platform::diagnostic("Check the configuration file for correctness of parameters\n");
+        closePortsAndEnd();
+        return 1;
+    }
+    for (int k = 1; k <= kPortCount; ++k) {
+        PortRecord& record = portTable.ports[k - 1];
+        if (record.use != 'Y') continue;
+        PortReaderParams params;
+        params.port = record.port;
+        params.modem = record.modem[0];
+        params.initString = record.initString;
+        PortContext& context = portContexts[k - 1];
+        if (!platform::startThread([params, &context] { portReader(params, context); }) && k == 4)
+            platform::printText("Unable to start fourth thread.\n");
+    }
+    return 0;
+}
+
+} // namespace farlink::link
