@@ -7,12 +7,14 @@
 #include "platform/threads.h"
 #include "service/guarded.h"
 #include "service/stop_flag.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -219,6 +221,46 @@ TEST_F(PortReaderTest, UnreadableModemStatusSkipsOnlyThatCycle) {
     port.line.feed(frameOf({6}));
     ASSERT_EQ(waitFrames(1).size(), 1u);
     EXPECT_TRUE(port.line.takeWritten().empty());
+}
+
+// A GetRequest for .25.2.1.0 in its IPv4 and UDP headers (UDP checksum 0), as a station sends it.
+const Bytes kGetDatagram = farlink::testing::hexBytes(
+    "45 00 00 48 12 34 00 00 40 11 e4 6d c0 00 02 01 c0 00 02 02 9c 40 00 a1 00 34 00 00"
+    "30 2a 02 01 00 04 06 6b 65 73 74 72 6c a0 1d 02 01 07 02 01 00 02 01 00"
+    "30 12 30 10 06 0c 2b 06 01 04 01 81 fd 59 19 02 01 00 05 00");
+
+// Counts the reply frames written so far (each is END ... END).
+std::size_t countReplies(const Bytes& written) {
+    std::size_t ends = 0;
+    for (std::uint8_t b : written) ends += b == kSlipEnd;
+    return ends / 2;
+}
+
+TEST_F(PortReaderTest, EveryFrameAfterLineNoiseAndAResynchronisingEndIsAnswered) {
+    PortReaderParams params;
+    params.port = &port;
+    reader = std::thread([this, params] { portReader(params, context, processFrame, false); });
+
+    std::mt19937 random(20261206);
+    constexpr int kFrames = 40;
+    for (int i = 0; i < kFrames; ++i) {
+        // Noise of any bytes, ENDs and escapes included, some of it long enough to overflow a
+        // frame block, then one END that ends whatever the noise opened.
+        Bytes noise(random() % (i % 5 == 0 ? 900 : 60));
+        for (std::uint8_t& b : noise) b = static_cast<std::uint8_t>(random());
+        noise.push_back(kSlipEnd);
+        port.line.feed(join({noise, frameOf(kGetDatagram)}));
+    }
+    Bytes written;
+    for (int i = 0; i < 3000 && countReplies(written) < kFrames; ++i) {
+        port.line.waitWritten(written.size() + 1, 10);
+        const Bytes more = port.line.takeWritten();
+        written.insert(written.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(countReplies(written), static_cast<std::size_t>(kFrames));
+    service::stopFlag = 1;
+    reader.join();
+    EXPECT_EQ(service::guardedLiveBlocks(), 0u) << "every block of every frame is released";
 }
 
 TEST(ModemMonitor, DsrChangeSendsTheInitStringAndAsksTheReaderToo) {
