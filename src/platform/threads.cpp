@@ -19,7 +19,8 @@ void* threadMain(void* argument) {
     (*body)();
     delete body;
     // Counted down last, so that a count of zero also means the body's captures are gone.
-    runningThreadCount.fetch_sub(1, std::memory_order_relaxed);
+    // Release, so that whoever sees the count drop also sees everything the thread did.
+    runningThreadCount.fetch_sub(1, std::memory_order_release);
     return nullptr;
 }
 
@@ -62,7 +63,7 @@ bool startThread(std::function<void()> body) {
 }
 
 int runningThreads() {
-    return runningThreadCount.load(std::memory_order_relaxed);
+    return runningThreadCount.load(std::memory_order_acquire);
 }
 
 void sleepMs(std::uint32_t milliseconds) {
