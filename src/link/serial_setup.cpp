@@ -62,15 +62,8 @@ void fillPortTable() {
     std::array<config::PortSettings, kPortCount> settings{};
     portTable.count = config::readPortSettings(settings);
     for (int k = 0; k < kPortCount; ++k) {
-        const config::PortSettings& s = settings[k];
         PortRecord& r = portTable.ports[k];
-        r.name = s.name;
-        r.baud = s.baud;
-        r.dataBits = s.dataBits;
-        r.stopBits = s.stopBits;
-        r.parity = s.parity;
-        r.modem = s.modem;
-        r.initString = s.initString;
+        static_cast<config::PortSettings&>(r) = settings[k];
         r.use = std::strcmp(r.modem.data(), "Y") == 0 ? 'Y' : 'N';
     }
 }

@@ -2,6 +2,7 @@
 // configured ports, each with its own reader.
 #pragma once
 
+#include "config/config_file.h"
 #include "platform/serial.h"
 
 #include <array>
@@ -12,15 +13,9 @@ namespace farlink::link {
 
 inline constexpr int kPortCount = 4;
 
-struct PortRecord {
+// A port section's settings, the open port and whether it is in use.
+struct PortRecord : config::PortSettings {
     platform::PortHandle port = nullptr;
-    std::array<char, 6> name{};
-    std::int32_t baud = 0;
-    std::int32_t dataBits = 0;
-    std::int32_t stopBits = 0;
-    std::array<char, 6> parity{};
-    std::array<char, 2> modem{};
-    std::array<char, 40> initString{};
     char use = 'N';
 };
 
