@@ -8,6 +8,7 @@
 #include "platform/memory_port.h"
 #include "service/events.h"
 #include "service/guarded.h"
+#include "support/station.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,152 +28,31 @@ using Bytes = std::vector<std::uint8_t>;
 using testing::hexBytes;
 using testing::hexText;
 
-// ---- Building requests, independently of the agent's own codec. ----
+// ---- Requests, built independently of the agent's own codec and checksums. ----
 
-const std::vector<std::uint32_t> kEnterprise = {1, 3, 6, 1, 4, 1, 32473, 25};
+using testing::be16;
+using testing::Binding;
+using testing::integer;
+using testing::kAgentAddress;
+using testing::kAgentPort;
+using testing::kStationAddress;
+using testing::kStationPort;
+using testing::mib;
+using testing::octets;
+using testing::putBe16;
+using testing::referenceSum;
+using testing::sealIpHeader;
+using testing::sealUdp;
+using testing::snmpMessage;
+using testing::udpReferenceSum;
 
-std::vector<std::uint32_t> mib(std::initializer_list<std::uint32_t> tail) {
-    std::vector<std::uint32_t> oid = kEnterprise;
-    oid.insert(oid.end(), tail);
-    return oid;
-}
-
-Bytes tlv(std::uint8_t tag, const Bytes& content) {
-    Bytes out{tag};
-    const std::size_t n = content.size();
-    if (n >= 256) {
-        out.push_back(0x82);
-        out.push_back(static_cast<std::uint8_t>(n >> 8));
-    } else if (n >= 128) {
-        out.push_back(0x81);
-    }
-    out.push_back(static_cast<std::uint8_t>(n));
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes integer(std::uint32_t v) {
-    Bytes content;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        content.push_back(static_cast<std::uint8_t>(v >> shift));
-    // Minimal two's-complement form of the unsigned value.
-    while (content.size() > 1 && content[0] == 0 && content[1] < 0x80)
-        content.erase(content.begin());
-    if (content[0] >= 0x80) content.insert(content.begin(), 0);
-    return tlv(0x02, content);
-}
-
-Bytes oidField(const std::vector<std::uint32_t>& sub) {
-    Bytes content{static_cast<std::uint8_t>(sub[0] * 40 + sub[1])};
-    for (std::size_t i = 2; i < sub.size(); ++i) {
-        Bytes groups;
-        std::uint32_t v = sub[i];
-        do {
-            groups.insert(groups.begin(), static_cast<std::uint8_t>(v & 0x7F));
-            v >>= 7;
-        } while (v != 0);
-        for (std::size_t j = 0; j + 1 < groups.size(); ++j)
-            groups[j] |= 0x80;
-        content.insert(content.end(), groups.begin(), groups.end());
-    }
-    return tlv(0x06, content);
-}
-
-Bytes octets(const std::string& text) {
-    return tlv(0x04, Bytes(text.begin(), text.end()));
-}
-
-const Bytes kNull = {0x05, 0x00};
-
-struct Binding {
-    std::vector<std::uint32_t> oid;
-    Bytes value = kNull;
-};
-
-Bytes snmpMessage(std::uint8_t pduType, std::uint32_t requestId,
-                  const std::vector<Binding>& bindings, const std::string& community = "kestrl") {
-    Bytes list;
-    for (const Binding& b : bindings)
-        list = cat({list, tlv(0x30, cat({oidField(b.oid), b.value}))});
-    const Bytes pdu =
-        tlv(pduType, cat({integer(requestId), integer(0), integer(0), tlv(0x30, list)}));
-    return tlv(0x30, cat({integer(0), octets(community), pdu}));
-}
-
-// The one's-complement sum over big-endian words, as a station computes it.
-std::uint16_t referenceSum(const Bytes& bytes, std::size_t from, std::size_t length) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < length; i += 2) {
-        const std::uint32_t hi = bytes[from + i];
-        const std::uint32_t lo = i + 1 < length ? bytes[from + i + 1] : 0;
-        sum += (hi << 8) | lo;
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return static_cast<std::uint16_t>(sum);
-}
-
-std::uint16_t be16(const Bytes& b, std::size_t at) {
-    return static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
-}
-
-void putBe16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v >> 8);
-    b[at + 1] = static_cast<std::uint8_t>(v);
-}
-
-// Sum of the UDP pseudo-header and the UDP bytes of a datagram without IPv4 options.
-std::uint16_t udpReferenceSum(const Bytes& d) {
-    const std::size_t udpLength = be16(d, 24);
-    Bytes block(d.begin() + 12, d.begin() + 20);
-    block.insert(block.end(), {0, 17, d[24], d[25]});
-    block.insert(block.end(), d.begin() + 20, d.begin() + 20 + static_cast<long>(udpLength));
-    return referenceSum(block, 0, block.size());
-}
-
-void sealIpHeader(Bytes& d) {
-    putBe16(d, 10, 0);
-    putBe16(d, 10, static_cast<std::uint16_t>(~referenceSum(d, 0, 20)));
-}
-
-void sealUdp(Bytes& d) {
-    putBe16(d, 26, 0);
-    std::uint16_t sum = static_cast<std::uint16_t>(~udpReferenceSum(d));
-    putBe16(d, 26, sum == 0 ? 0xFFFF : sum);
-}
-
-constexpr std::uint32_t kStationAddress = 0xC0000201; // 192.0.2.1
-constexpr std::uint32_t kAgentAddress = 0xC0000202;   // 192.0.2.2
-constexpr std::uint16_t kStationPort = 40001;
-constexpr std::uint16_t kAgentPort = 161;
 constexpr std::uint16_t kIdentification = 0x1234;
 constexpr std::uint8_t kTypeOfService = 0x10;
 
 Bytes requestDatagram(const Bytes& message, bool udpChecksum) {
-    Bytes d(28, 0);
-    d[0] = 0x45;
-    d[1] = kTypeOfService;
-    putBe16(d, 2, message.size() + 28);
-    putBe16(d, 4, kIdentification);
-    d[8] = 64;
-    d[9] = 17;
-    putBe16(d, 12, kStationAddress >> 16);
-    putBe16(d, 14, kStationAddress);
-    putBe16(d, 16, kAgentAddress >> 16);
-    putBe16(d, 18, kAgentAddress);
-    putBe16(d, 20, kStationPort);
-    putBe16(d, 22, kAgentPort);
-    putBe16(d, 24, message.size() + 8);
-    d.insert(d.end(), message.begin(), message.end());
-    sealIpHeader(d);
-    if (udpChecksum) sealUdp(d);
-    return d;
+    return testing::udpDatagram(message, {.identification = kIdentification,
+                                          .typeOfService = kTypeOfService,
+                                          .udpChecksum = udpChecksum});
 }
 
 // ---- Reading replies. ----
@@ -305,18 +185,10 @@ class PipelineTest : public ::testing::Test {
 
     // A FrameRequest as a port reader makes it.
     FrameRequest* frameRequest(const Bytes& datagram) {
-        Bytes frame(slipEncodedMax(datagram.size()));
-        frame.resize(slipEncode(datagram, frame));
+        const Bytes frame = testing::frame(datagram);
         EXPECT_LE(frame.size(), kFrameBlockSize);
-        auto* request = service::guardedNew<FrameRequest>();
-        auto* block = static_cast<std::uint8_t*>(service::guardedAlloc(kFrameBlockSize));
+        FrameRequest* request = testing::frameRequest(frame, &port_);
         EXPECT_NE(request, nullptr);
-        EXPECT_NE(block, nullptr);
-        std::memcpy(block, frame.data(), std::min(frame.size(), kFrameBlockSize));
-        request->mode = 0;
-        request->frameLength = static_cast<std::uint32_t>(frame.size());
-        request->port = &port_;
-        request->frame = block;
         return request;
     }
 

@@ -7,7 +7,7 @@
 #include "platform/threads.h"
 #include "service/guarded.h"
 #include "service/stop_flag.h"
-#include "support/test_support.h"
+#include "support/station.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,9 @@
 namespace farlink::link {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing::Bytes;
+using testing::cat;
+using testing::frame;
 
 // Counts the reads so a test can tell which read cycle handed a frame over.
 class CountingPort final : public platform::SerialPort {
@@ -111,22 +113,9 @@ class PortReaderTest : public ::testing::Test {
     }
 };
 
-Bytes frameOf(const Bytes& payload) {
-    Bytes out(slipEncodedMax(payload.size()));
-    out.resize(slipEncode(payload, out));
-    return out;
-}
-
-Bytes join(std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
 TEST_F(PortReaderTest, FrameSplitOverSeveralReadsIsHandedOverWhole) {
     start();
-    const Bytes frame = frameOf({1, 2, 0xC0, 3, 4, 0xDB, 5});
+    const Bytes frame = testing::frame({1, 2, 0xC0, 3, 4, 0xDB, 5});
     port.line.feed(Bytes(frame.begin(), frame.begin() + 3));
     while (port.reads.load() < 1)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -138,11 +127,11 @@ TEST_F(PortReaderTest, FrameSplitOverSeveralReadsIsHandedOverWhole) {
 
 TEST_F(PortReaderTest, EveryFrameHeldIsAnsweredInTheSameCycle) {
     start();
-    port.line.feed(join({frameOf({1}), frameOf({2, 2}), frameOf({3, 3, 3})}));
+    port.line.feed(cat({frame({1}), frame({2, 2}), frame({3, 3, 3})}));
     const auto got = waitFrames(3);
     ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].frame, frameOf({1}));
-    EXPECT_EQ(got[2].frame, frameOf({3, 3, 3}));
+    EXPECT_EQ(got[0].frame, frame({1}));
+    EXPECT_EQ(got[2].frame, frame({3, 3, 3}));
     EXPECT_EQ(got[0].readCycle, got[2].readCycle) << "a held frame waited for another read";
 }
 
@@ -150,20 +139,20 @@ TEST_F(PortReaderTest, LineNoiseAndEmptyFramesBeforeAFrameAreSkipped) {
     start();
     // Modem chatter before the first END, then a doubled END, then two frames whose closing
     // END is followed straight by the next opening END.
-    port.line.feed(join({{'O', 'K', '\r', '\n'}, {0xC0}, frameOf({7, 7}), frameOf({8})}));
+    port.line.feed(cat({{'O', 'K', '\r', '\n'}, {0xC0}, frame({7, 7}), frame({8})}));
     const auto got = waitFrames(2);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].frame, frameOf({7, 7}));
-    EXPECT_EQ(got[1].frame, frameOf({8}));
+    EXPECT_EQ(got[0].frame, frame({7, 7}));
+    EXPECT_EQ(got[1].frame, frame({8}));
 }
 
 TEST_F(PortReaderTest, FrameLongerThanItsBlockIsDroppedAndTheNextOneServed) {
     start();
-    const Bytes big = frameOf(Bytes(600, 0x41));
-    port.line.feed(join({big, frameOf({9, 9})}));
+    const Bytes big = frame(Bytes(600, 0x41));
+    port.line.feed(cat({big, frame({9, 9})}));
     const auto got = waitFrames(1);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].frame, frameOf({9, 9}));
+    EXPECT_EQ(got[0].frame, frame({9, 9}));
     const auto events = platform::loggedEvents();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].id, 0x40060004u);
@@ -171,7 +160,7 @@ TEST_F(PortReaderTest, FrameLongerThanItsBlockIsDroppedAndTheNextOneServed) {
 
 TEST_F(PortReaderTest, FrameOfExactlyTheBlockSizeIsServed) {
     start();
-    const Bytes exact = frameOf(Bytes(kFrameBlockSize - 2, 0x41));
+    const Bytes exact = frame(Bytes(kFrameBlockSize - 2, 0x41));
     ASSERT_EQ(exact.size(), kFrameBlockSize);
     port.line.feed(exact);
     const auto got = waitFrames(1);
@@ -184,10 +173,10 @@ TEST_F(PortReaderTest, PartialFrameFillingTheBufferIsDroppedAndReadingGoesOn) {
     Bytes endless(kReceiveBufferSize + 100, 0x41);
     endless[0] = kSlipEnd;
     port.line.feed(endless);
-    port.line.feed(frameOf({5}));
+    port.line.feed(frame({5}));
     const auto got = waitFrames(1);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].frame, frameOf({5}));
+    EXPECT_EQ(got[0].frame, frame({5}));
     EXPECT_GE(platform::loggedEvents().size(), 1u);
 }
 
@@ -210,7 +199,7 @@ TEST_F(PortReaderTest, ModemGetsItsInitStringWhenDsrIsOnAndWhenAskedAgain) {
 TEST_F(PortReaderTest, ModemOffOrUnreadableSendsNothingAndReadingGoesOn) {
     port.line.setDsr(false);
     start('Y');
-    port.line.feed(frameOf({4}));
+    port.line.feed(frame({4}));
     ASSERT_EQ(waitFrames(1).size(), 1u);
     EXPECT_TRUE(port.line.takeWritten().empty());
 }
@@ -218,16 +207,15 @@ TEST_F(PortReaderTest, ModemOffOrUnreadableSendsNothingAndReadingGoesOn) {
 TEST_F(PortReaderTest, UnreadableModemStatusSkipsOnlyThatCycle) {
     port.line.failModemStatus(true);
     start('Y');
-    port.line.feed(frameOf({6}));
+    port.line.feed(frame({6}));
     ASSERT_EQ(waitFrames(1).size(), 1u);
     EXPECT_TRUE(port.line.takeWritten().empty());
 }
 
 // A GetRequest for .25.2.1.0 in its IPv4 and UDP headers (UDP checksum 0), as a station sends it.
-const Bytes kGetDatagram = farlink::testing::hexBytes(
-    "45 00 00 48 12 34 00 00 40 11 e4 6d c0 00 02 01 c0 00 02 02 9c 40 00 a1 00 34 00 00"
-    "30 2a 02 01 00 04 06 6b 65 73 74 72 6c a0 1d 02 01 07 02 01 00 02 01 00"
-    "30 12 30 10 06 0c 2b 06 01 04 01 81 fd 59 19 02 01 00 05 00");
+const Bytes kGetDatagram =
+    testing::udpDatagram(testing::snmpMessage(testing::kGetRequest, 7, {{testing::mib({2, 1, 0})}}),
+                         {.sourcePort = 40000});
 
 // Counts the reply frames written so far (each is END ... END).
 std::size_t countReplies(const Bytes& written) {
@@ -249,7 +237,7 @@ TEST_F(PortReaderTest, EveryFrameAfterLineNoiseAndAResynchronisingEndIsAnswered)
         Bytes noise(random() % (i % 5 == 0 ? 900 : 60));
         for (std::uint8_t& b : noise) b = static_cast<std::uint8_t>(random());
         noise.push_back(kSlipEnd);
-        port.line.feed(join({noise, frameOf(kGetDatagram)}));
+        port.line.feed(cat({noise, frame(kGetDatagram)}));
     }
     Bytes written;
     for (int i = 0; i < 3000 && countReplies(written) < kFrames; ++i) {
@@ -279,6 +267,9 @@ TEST(ModemMonitor, DsrChangeSendsTheInitStringAndAsksTheReaderToo) {
     ASSERT_TRUE(answered);
     const Bytes written = port.takeWritten();
     EXPECT_EQ(Bytes(written.begin(), written.begin() + 5), (Bytes{'A', 'T', 'Z', '\r', '\n'}));
+    // The monitor raises the flag just after its write: wait for it, within a generous bound.
+    for (int i = 0; i < 3000 && context.reinitialise.load() != 'Y'; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(context.reinitialise.load(), 'Y');
     service::stopFlag = 1;
     monitor.join();

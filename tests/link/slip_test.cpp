@@ -1,5 +1,6 @@
 #include "link/slip.h"
 #include "platform/memory_port.h"
+#include "support/station.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -122,19 +123,9 @@ TEST(SlipBounds, DecodeReadsOnlyTheBytesItIsGiven) {
     EXPECT_EQ(slipDecode(bytes, out), 2u);
 }
 
-// A port whose writes always fail, as a line that has gone away does.
-class FailingPort final : public platform::SerialPort {
+// A port whose reads and writes always fail, as a line that has gone away does.
+class FailingPort final : public testing::DiscardingPort {
   public:
-    bool getState(platform::CommState&) override { return true; }
-    bool setState(const platform::CommState&) override { return true; }
-    bool setupQueues(std::uint32_t, std::uint32_t) override { return true; }
-    bool escape(platform::CommEscape) override { return true; }
-    bool setTimeouts(const platform::CommTimeouts&) override { return true; }
-    bool modemStatus(std::uint32_t&) override { return false; }
-    bool setEventMask(std::uint32_t) override { return false; }
-    platform::WaitOutcome waitEvent(std::uint32_t&, int) override {
-        return platform::WaitOutcome::Failed;
-    }
     bool read(std::uint8_t*, std::size_t, std::size_t& n) override {
         n = 0;
         return false;
