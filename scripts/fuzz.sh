@@ -7,7 +7,8 @@ seconds="${1:-60}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DFARLINK_FUZZ=ON -DFARLINK_TESTS=OFF \
     -DFARLINK_BENCH=OFF -DFARLINK_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j "$(nproc 2>/dev/null || echo 2)"
-for target in build-fuzz/fuzz_*; do
+ran=0
+for target in build-fuzz/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
     name="$(basename "$target")"
     name="${name#fuzz_}"
@@ -16,4 +17,7 @@ for target in build-fuzz/fuzz_*; do
     [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$work/"
     echo "== fuzzing $name for ${seconds}s"
     "$target" -max_total_time="$seconds" -print_final_stats=1 "$work"
+    ran=$((ran + 1))
 done
+# A build that produced no fuzzer must not pass as a clean run.
+[ "$ran" -gt 0 ] || { echo "no fuzz targets were built" >&2; exit 1; }
