@@ -141,9 +141,14 @@ std::uint16_t referenceSum(const Bytes& bytes, std::size_t from, std::size_t len
 
 std::uint16_t udpReferenceSum(const Bytes& d) {
     const std::size_t udpLength = be16(d, 24);
-    Bytes block(d.begin() + 12, d.begin() + 20);
-    block.insert(block.end(), {0, 17, d[24], d[25]});
-    block.insert(block.end(), d.begin() + 20, d.begin() + 20 + static_cast<long>(udpLength));
+    // Both addresses, a zero, the protocol, the UDP length, then the UDP header and message.
+    Bytes block(12 + udpLength);
+    std::copy(d.begin() + 12, d.begin() + 20, block.begin());
+    block[8] = 0;
+    block[9] = 17;
+    block[10] = d[24];
+    block[11] = d[25];
+    std::copy(d.begin() + 20, d.begin() + 20 + static_cast<long>(udpLength), block.begin() + 12);
     return referenceSum(block, 0, block.size());
 }
 
