@@ -375,4 +375,22 @@ bool writeProfileString(std::string_view section, std::string_view key, std::str
     return replaceFile(path, changedContent(content, trim(section), trim(key), value));
 }
 
+bool writeProfileStrings(const std::vector<ProfileEntry>& entries, std::string_view fileName) {
+    const std::string path = profilePath(fileName);
+    std::lock_guard lock(profileMutex());
+    std::string content;
+    bool exists = false;
+    if (!readWholeFile(path, content, exists)) return false;
+    bool allWritable = true;
+    for (const ProfileEntry& e : entries) {
+        if (!writableEntry(e.section, e.key, e.value)) {
+            allWritable = false;
+            continue;
+        }
+        content = changedContent(content, trim(e.section), trim(e.key), e.value);
+    }
+    if (!allWritable) errno = EINVAL;
+    return replaceFile(path, content) && allWritable;
+}
+
 } // namespace farlink::platform

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace farlink::platform {
 
@@ -32,5 +33,16 @@ std::int32_t getProfileInt(std::string_view section, std::string_view key,
 // exactly as it was. Returns false when the file cannot be written.
 bool writeProfileString(std::string_view section, std::string_view key, std::string_view value,
                         std::string_view fileName);
+
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+// Sets every entry as writeProfileString would, in order, with one rewrite of the file: a
+// writer of many keys pays for one atomic replacement instead of one per key. An entry that
+// writeProfileString would refuse is skipped and makes the result false; the others are written.
+bool writeProfileStrings(const std::vector<ProfileEntry>& entries, std::string_view fileName);
 
 } // namespace farlink::platform

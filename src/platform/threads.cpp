@@ -14,6 +14,9 @@ namespace {
 
 std::atomic<int> runningThreadCount{0};
 
+// Replaced by tests while other threads may be sleeping, hence atomic.
+std::atomic<SleepHook> sleepHook{nullptr};
+
 void* threadMain(void* argument) {
     auto* body = static_cast<std::function<void()>*>(argument);
     (*body)();
@@ -67,11 +70,19 @@ int runningThreads() {
 }
 
 void sleepMs(std::uint32_t milliseconds) {
+    if (const SleepHook hook = sleepHook.load(std::memory_order_relaxed)) {
+        hook(milliseconds);
+        return;
+    }
     timespec left{static_cast<time_t>(milliseconds / 1000),
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     // A signal must not cut a sleep short: the agent's loops count on the full pause.
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+void setSleepHook(SleepHook hook) {
+    sleepHook.store(hook, std::memory_order_relaxed);
 }
 
 Event::Event(bool manualReset, bool initiallySet)

@@ -16,6 +16,11 @@ int runningThreads();
 
 void sleepMs(std::uint32_t milliseconds);
 
+// The time source behind sleepMs: tests replace it to run long waits without waiting, and to
+// see which sleeps were asked for. nullptr restores the real one.
+using SleepHook = void (*)(std::uint32_t milliseconds);
+void setSleepHook(SleepHook hook);
+
 // A Win32-style event: manual-reset stays signalled until reset, auto-reset releases one waiter.
 class Event {
 public:

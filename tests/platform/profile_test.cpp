@@ -174,6 +174,23 @@ TEST(ProfileWrite, RefusesWhatWouldNotReadBackAndKeepsTheFile) {
     EXPECT_EQ(dir.read(kFile), kSample);
 }
 
+TEST(ProfileWrite, ABatchChangesEveryKeyInOneRewriteAndSkipsOnlyWhatItMustRefuse) {
+    TempProfileDir dir;
+    dir.write("TESSEL.INI", "; kept\r\n[manager.1]\r\nname=old\r\n[other]\r\nx=1\r\n");
+    const std::vector<ProfileEntry> entries = {{"manager.1", "name", "Ada"},
+                                               {"manager.1", "Pager", "bad\nline"},
+                                               {"threshold", "MEMORY", "80"},
+                                               {"manager.1", "EMail", "ada@example.org"}};
+    EXPECT_FALSE(writeProfileStrings(entries, "TESSEL.INI")) << "one entry had to be refused";
+    EXPECT_EQ(dir.read("TESSEL.INI"),
+              "; kept\r\n[manager.1]\r\nname=Ada\r\nEMail=ada@example.org\r\n[other]\r\nx=1\r\n"
+              "\r\n[threshold]\r\nMEMORY=80\r\n");
+    EXPECT_TRUE(writeProfileStrings({{"threshold", "MEMORY", "90"}}, "TESSEL.INI"));
+    char value[8];
+    getProfileString("threshold", "memory", "", value, sizeof value, "TESSEL.INI");
+    EXPECT_STREQ(value, "90");
+}
+
 TEST(ProfileWrite, ConcurrentWritersLoseNoChange) {
     TempProfileDir dir;
     std::vector<std::thread> writers;

@@ -1,0 +1,151 @@
+#include "platform/device_io.h"
+
+#include "platform/machine_image.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace farlink::platform {
+
+// A device of the machine image. Nothing in it changes after the open, so several threads may
+// send requests through one handle at once.
+class Device {
+  public:
+    std::string name;
+    std::string imageDirectory;
+    std::string deviceDirectory;
+};
+
+namespace {
+
+constexpr int kErrorInvalidFunction = 1;
+constexpr int kErrorFileNotFound = 2;
+constexpr int kErrorInvalidHandle = 6;
+constexpr int kErrorMoreData = 234;
+
+// "\\.\KORU" and "KORU" name the same device.
+std::string_view deviceName(std::string_view name) {
+    constexpr std::string_view prefix = "\\\\.\\";
+    if (name.substr(0, prefix.size()) == prefix) name.remove_prefix(prefix.size());
+    return name;
+}
+
+// A name is one directory of the image: nothing that could lead out of it.
+bool acceptableName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string requestLine(const Device& device, std::uint32_t code,
+                        std::span<const std::uint8_t> input) {
+    char codeText[16];
+    std::snprintf(codeText, sizeof codeText, "0x%08x", static_cast<unsigned>(code));
+    std::string line = device.name + ' ' + codeText;
+    if (!input.empty()) {
+        line += ' ';
+        static constexpr char kDigits[] = "0123456789abcdef";
+        for (std::uint8_t byte : input) {
+            line += kDigits[byte >> 4];
+            line += kDigits[byte & 0x0F];
+        }
+    }
+    return line;
+}
+
+// Copies the answer file into output. The file is read only as far as output reaches, plus one
+// byte to learn whether more was there.
+bool copyAnswer(const std::string& path, std::span<std::uint8_t> output,
+                std::uint32_t& bytesReturned) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // The image has no answer for this code: the driver does not serve it.
+        errno = errno == ENOENT ? kErrorInvalidFunction : errno;
+        return false;
+    }
+    std::size_t filled = 0;
+    bool more = false;
+    for (;;) {
+        ssize_t n;
+        if (filled < output.size()) {
+            n = ::read(fd, output.data() + filled, output.size() - filled);
+        } else {
+            std::uint8_t probe;
+            n = ::read(fd, &probe, 1);
+            if (n > 0) more = true;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int readError = errno;
+            ::close(fd);
+            errno = readError;
+            return false;
+        }
+        if (n == 0 || more) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytesReturned = static_cast<std::uint32_t>(filled);
+    if (more) {
+        errno = kErrorMoreData;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
+    // The access asked for is not checked: the driver's codes all allow any access.
+    const std::string imageDirectory = machineImageDirectory();
+    const std::string_view bare = deviceName(name);
+    if (imageDirectory.empty() || !acceptableName(bare)) {
+        // The host has no devices of this kind: no KORU driver runs on Linux.
+        errno = kErrorFileNotFound;
+        return nullptr;
+    }
+    std::string deviceDirectory = imageDirectory + "/devices/" + std::string(bare);
+    if (!isDirectory(deviceDirectory)) {
+        errno = kErrorFileNotFound;
+        return nullptr;
+    }
+    auto* device =
+        new (std::nothrow) Device{std::string(bare), imageDirectory, std::move(deviceDirectory)};
+    if (device == nullptr) errno = ENOMEM;
+    return device;
+}
+
+void closeDevice(DeviceHandle device) {
+    delete device;
+}
+
+bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const std::uint8_t> input,
+                     std::span<std::uint8_t> output, std::uint32_t& bytesReturned) {
+    bytesReturned = 0;
+    if (device == nullptr) {
+        errno = kErrorInvalidHandle;
+        return false;
+    }
+    // Requests that hand the driver a value or an order leave a line, so that a test or a demo
+    // sees what reached the driver. A record that cannot be written does not change the answer.
+    if (!input.empty() || output.empty()) {
+        const int savedErrno = errno;
+        appendMachineRecord(device->imageDirectory, requestLine(*device, code, input));
+        errno = savedErrno;
+    }
+    char fileName[16];
+    std::snprintf(fileName, sizeof fileName, "%08x.bin", static_cast<unsigned>(code));
+    return copyAnswer(device->deviceDirectory + '/' + fileName, output, bytesReturned);
+}
+
+} // namespace farlink::platform
