@@ -91,7 +91,7 @@ std::uint32_t nicScalarsSet(RequestRecord& request, const GroupDescriptor& group
             break;
         }
     }
-    config::configChanged.store(1, relaxed);
+    config::markConfigChanged();
     return request.errorStatus;
 }
 
@@ -170,7 +170,7 @@ std::uint32_t eventActionSet(RequestRecord& request, const GroupDescriptor& grou
         }
         if (!stored) snmp::recordError(request, snmp::kBadValue, positionOf(i));
     }
-    config::configChanged.store(1, relaxed);
+    config::markConfigChanged();
     return request.errorStatus;
 }
 

@@ -4,6 +4,7 @@
 
 #include "adapters/nic.h"
 #include "config/config_file.h"
+#include "config/config_thread.h"
 #include "platform/console.h"
 #include "platform/profile.h"
 
@@ -44,6 +45,11 @@ AgentSettings::AgentSettings() {
 AgentSettings agentSettings;
 
 std::atomic<std::uint32_t> configChanged{0};
+
+void markConfigChanged() {
+    configChanged.store(1, std::memory_order_relaxed);
+    wakeConfigurationThread();
+}
 
 void readAgentSettings() {
     constexpr auto relaxed = std::memory_order_relaxed;

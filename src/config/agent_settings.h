@@ -14,7 +14,7 @@ namespace farlink::config {
 
 // A fixed text field shared between threads; a value is always cut to N - 1 characters.
 template <std::size_t N> class SharedText {
-public:
+  public:
     void set(std::string_view text) {
         std::lock_guard lock(mutex_);
         const std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
@@ -27,7 +27,7 @@ public:
     }
     static constexpr std::size_t capacity() { return N - 1; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::array<char, N> chars_{};
 };
@@ -56,8 +56,12 @@ struct AgentSettings {
 
 extern AgentSettings agentSettings;
 
-// Set by every SET that changed a setting; cleared by the configuration thread after writing.
+// Set by every SET that changed a setting; cleared by the configuration thread as it writes.
 extern std::atomic<std::uint32_t> configChanged;
+
+// Sets the configuration-changed flag and wakes the configuration thread; safe to call when no
+// such thread runs (the flag then waits for one).
+void markConfigChanged();
 
 // Reads "environment", "threshold", "NIC Threshold" and "Event.n" once, after the adapters have
 // been counted.

@@ -1,0 +1,78 @@
+// The accessors of the shared agent block that the contact table and the write-back read through.
+#include "service/shared_block.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace farlink::service {
+namespace {
+
+class SharedBlockAccess : public ::testing::Test {
+  protected:
+    void SetUp() override { attachSharedBlock(bytes_); }
+    void TearDown() override { attachSharedBlock({}); }
+
+    std::vector<std::uint8_t> bytes_ = std::vector<std::uint8_t>(kSharedBlockSize, 0xAA);
+};
+
+TEST_F(SharedBlockAccess, TextIsCutToItsFieldWithTerminatorAndLeavesTheNextFieldAlone) {
+    ASSERT_TRUE(writeText(kAdministratorName, std::string(50, 'n')));
+    EXPECT_EQ(readText(kAdministratorName), std::string(39, 'n'));
+    EXPECT_EQ(bytes_[38], 'n');
+    EXPECT_EQ(bytes_[39], 0);
+    EXPECT_EQ(bytes_[40], 0xAA); // office phone untouched
+
+    ASSERT_TRUE(writeText(kOfficePhone, "555"));
+    EXPECT_EQ(readText(kOfficePhone), "555");
+    EXPECT_EQ(bytes_[43], 0);
+    EXPECT_EQ(bytes_[44], 0xAA); // the rest of the field keeps what it held
+}
+
+TEST_F(SharedBlockAccess, TextWithoutTerminatorIsReadToItsFieldOnly) {
+    // The in-band agent may leave a field full; the reader stops short of the next field.
+    EXPECT_EQ(readText(kHomePhone), std::string(39, '\xAA'));
+    EXPECT_EQ(readText(kOfficeAddress, 80), std::string(80, '\xAA'));
+    EXPECT_EQ(readText(kEmail, 80), std::string(59, '\xAA'));
+}
+
+TEST_F(SharedBlockAccess, NumbersAreLittleEndianWords) {
+    ASSERT_TRUE(writeNumber(kMemoryThreshold, 0x01020304));
+    EXPECT_EQ(bytes_[700], 0x04);
+    EXPECT_EQ(bytes_[703], 0x01);
+    EXPECT_EQ(readNumber(kMemoryThreshold), 0x01020304u);
+
+    bytes_[812] = 0x2A;
+    bytes_[813] = bytes_[814] = bytes_[815] = 0;
+    EXPECT_EQ(readNumber(kUsedVolumeThresholds + 4 * 25), 42u); // the 26th volume, the last word
+}
+
+TEST_F(SharedBlockAccess, FieldsPastTheBlockAreRefused) {
+    EXPECT_EQ(readNumber(kSharedBlockSize - 2), 0u);
+    EXPECT_FALSE(writeNumber(kSharedBlockSize - 3, 7));
+    EXPECT_FALSE(writeNumber(SIZE_MAX - 1, 7));
+    EXPECT_FALSE(writeText({kSharedBlockSize - 10, 20}, "x"));
+    EXPECT_EQ(readText({kSharedBlockSize, 4}), "");
+    for (std::size_t i = 0; i < bytes_.size(); ++i)
+        ASSERT_EQ(bytes_[i], 0xAA) << i;
+}
+
+TEST(SharedBlockDetached, EverythingIsEmptyAndNothingIsWritten) {
+    attachSharedBlock({});
+    EXPECT_FALSE(sharedBlockAttached());
+    EXPECT_EQ(readText(kAdministratorName), "");
+    EXPECT_FALSE(writeText(kAdministratorName, "x"));
+    EXPECT_EQ(readNumber(kMemoryThreshold), 0u);
+    EXPECT_FALSE(writeNumber(kMemoryThreshold, 1));
+
+    // A region smaller than the agent's fields is not taken.
+    std::vector<std::uint8_t> small(kSharedBlockSize - 1, 0);
+    attachSharedBlock(small);
+    EXPECT_FALSE(sharedBlockAttached());
+    EXPECT_FALSE(writeNumber(kMemoryThreshold, 1));
+    EXPECT_EQ(small[700], 0);
+}
+
+} // namespace
+} // namespace farlink::service
