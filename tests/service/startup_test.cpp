@@ -1,0 +1,397 @@
+// The start-up worker on a simulated machine: waiting for the in-band agent's block, the
+// configuration file, the KORU driver's answers and the checks and adjustments made with them.
+#include "service/startup.h"
+
+#include "inventory/dmi.h"
+#include "machine_fixture.h"
+#include "service/shared_block.h"
+
+#include <cstring>
+
+namespace farlink::service {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void putText(Bytes& bytes, std::size_t offset, std::string_view text) {
+    std::memcpy(bytes.data() + offset, text.data(), text.size());
+}
+
+void putWord(Bytes& bytes, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void append(Bytes& bytes, const Bytes& more) {
+    bytes.insert(bytes.end(), more.begin(), more.end());
+}
+
+Bytes answerHeader(std::uint8_t kind, std::uint8_t version) {
+    Bytes a(36, 0);
+    a[0] = kind;
+    a[1] = version;
+    putText(a, 8, "KORU 2.1");
+    a[23] = 0x34;
+    putWord(a, 28, 0x02F803F8); // serial 1 at 0x3F8, serial 2 at 0x2F8
+    a[32] = 0x78;
+    a[33] = 0x03;
+    return a;
+}
+
+Bytes baseBoard(const std::string& product) {
+    Bytes s = {2, 8, 0, 0, 1, 2, 0, 0, 'M', 0};
+    s.insert(s.end(), product.begin(), product.end());
+    append(s, {0, 0});
+    return s;
+}
+
+Bytes centralProcessor(std::uint8_t firstIdByte) {
+    Bytes s(26, 0);
+    s[0] = 4;
+    s[1] = 26;
+    s[5] = 3;  // central processor
+    s[6] = 11; // Pentium
+    s[8] = firstIdByte;
+    s[22] = 0xC2; // 450 MHz
+    s[23] = 0x01;
+    append(s, {0, 0});
+    return s;
+}
+
+// A driver of the newer kind whose DMI structures name the product and the processors.
+Bytes newerAnswer(const std::string& product, std::uint8_t firstIdByte, int processors) {
+    Bytes a = answerHeader(1, 0x21);
+    append(a, baseBoard(product));
+    for (int i = 0; i < processors; ++i)
+        append(a, centralProcessor(firstIdByte));
+    append(a, {255, 4, 0, 0, 0, 0});
+    return a;
+}
+
+std::string summaryText(inventory::SummaryField field) {
+    const char* text = reinterpret_cast<const char*>(inventory::dmiSummary.data() + field.offset);
+    return std::string(text, strnlen(text, field.width));
+}
+
+std::uint32_t summaryWord(std::size_t offset) {
+    std::uint32_t value;
+    std::memcpy(&value, inventory::dmiSummary.data() + offset, 4);
+    return value;
+}
+
+class StartUp : public MachineTest {
+  protected:
+    void configure(const std::string& driver) {
+        windir.write("TESSEL.INI", "; site settings\n[environment]\ndriver=" + driver + "\n");
+    }
+    // A KORU driver that answers the row counts and the configuration queries.
+    void driver(const Bytes& configuration, const Bytes& counts = {}) {
+        answer(kIoctlRowCounts, counts);
+        answer(kIoctlConfiguration, configuration);
+    }
+};
+
+TEST_F(StartUp, BlockPresentAtOnceNeitherSleepsNorStartsTheInBandService) {
+    createBlock();
+    configure("N/A");
+    EXPECT_EQ(runStartUp(), 0);
+    EXPECT_TRUE(machine.sleeps.empty());
+    EXPECT_EQ(countLines(record(), "start SNMP"), 0);
+    EXPECT_TRUE(sharedBlockAttached());
+    EXPECT_EQ(machine.threadsStarted, 2) << "configuration and out-of-band threads";
+    EXPECT_EQ(koruHandle, nullptr) << "this machine has no KORU driver";
+    EXPECT_TRUE(platform::loggedEvents().empty());
+}
+
+class BlockAppears : public StartUp, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BlockAppears, AtTheRetryWithServiceStartsFromTheTwelfth) {
+    const int retry = GetParam();
+    machine.mappingAppearsAtRetry = retry;
+    configure("N/A");
+    EXPECT_EQ(runStartUp(), 0);
+    const int starts = retry > 12 ? retry - 12 : 0;
+    EXPECT_EQ(countOf(machine.sleeps, 2000), retry);
+    EXPECT_EQ(countOf(machine.sleeps, 1000), starts);
+    EXPECT_EQ(countLines(record(), "start SNMP\n"), starts);
+    EXPECT_EQ(countLines(record(), "stop"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Retries, BlockAppears, ::testing::Values(5, 12, 13));
+
+TEST_F(StartUp, BlockNeverAppearingTellsTheOperatorStopsTheServiceAndEndsWithOne) {
+    configure("N/A");
+    ::testing::internal::CaptureStderr();
+    startUpWorker();
+    const std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(machine.exitCodes, std::vector<int>{1});
+    EXPECT_EQ(countOf(machine.sleeps, 2000), 22);
+    EXPECT_EQ(countOf(machine.sleeps, 1000), 11);
+    const std::string lines = record();
+    EXPECT_EQ(countLines(lines, "start SNMP\n"), 11);
+    EXPECT_GT(lines.find("stop FARLINK\n"), lines.rfind("start SNMP\n"));
+    EXPECT_NE(shown.find("Koru-Agent"), std::string::npos);
+    EXPECT_NE(shown.find("Before start FARLINK you must start SNMP service"), std::string::npos);
+    EXPECT_EQ(machine.threadsStarted, 0);
+}
+
+TEST_F(StartUp, BlockSmallerThanTheAgentsFieldsIsAMappingFailure) {
+    createBlock(100);
+    configure("N/A");
+    EXPECT_EQ(runStartUp(), 1);
+    ASSERT_EQ(platform::loggedEvents().size(), 1u);
+    EXPECT_EQ(platform::loggedEvents()[0].id, 0x40060001u);
+    EXPECT_EQ(platform::loggedEvents()[0].strings[0], "MapViewOf File Failure");
+    EXPECT_FALSE(sharedBlockAttached());
+}
+
+TEST_F(StartUp, MissingConfigurationFileIsReportedAndEndsWithOne) {
+    createBlock();
+    EXPECT_EQ(runStartUp(), 1);
+    ASSERT_EQ(platform::loggedEvents().size(), 1u);
+    EXPECT_EQ(platform::loggedEvents()[0].id, 0x40060004u);
+    EXPECT_EQ(platform::loggedEvents()[0].strings[0], "Configuration file does not exist: 2");
+    EXPECT_EQ(machine.threadsStarted, 0);
+}
+
+struct ThreadFailure {
+    int failingStart;
+    std::uint32_t eventId;
+    const char* text;
+};
+
+class ThreadStartFails : public StartUp, public ::testing::WithParamInterface<ThreadFailure> {};
+
+TEST_P(ThreadStartFails, IsReportedAndEndsWithOne) {
+    createBlock();
+    configure("N/A");
+    machine.failThreadStart = GetParam().failingStart;
+    EXPECT_EQ(runStartUp(), 1);
+    ASSERT_EQ(platform::loggedEvents().size(), 1u);
+    EXPECT_EQ(platform::loggedEvents()[0].id, GetParam().eventId);
+    EXPECT_EQ(platform::loggedEvents()[0].strings[0].rfind(GetParam().text, 0), 0u);
+    EXPECT_EQ(machine.threadsStarted, GetParam().failingStart);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Threads, ThreadStartFails,
+    ::testing::Values(ThreadFailure{1, 0x40060003, "Failed to create thread for WriteToINI: "},
+                      ThreadFailure{2, 0x40060001, "Failed to create thread for Out-Of-Band: "}));
+
+// The older driver names its buses, model and memory itself, and only "N/A" fits it.
+class OlderDriver : public StartUp, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void SetUp() override {
+        StartUp::SetUp();
+        createBlock();
+        Bytes a = answerHeader(0, 0);
+        a.resize(62, 0);
+        putWord(a, 24, 64u << 20);
+        putText(a, 36, "ISA EISA ");
+        putText(a, 52, "OLDSERVER");
+        driver(a);
+    }
+};
+
+TEST_F(OlderDriver, NotApplicableDriverPassesWithTheAnswersOwnFacts) {
+    configure("N/A");
+    EXPECT_EQ(runStartUp(), 0);
+    EXPECT_EQ(summaryText(inventory::kSummaryBusTypes), "ISA EISA ");
+    EXPECT_EQ(summaryText(inventory::kSummaryProductName), "OLDSERVER");
+    EXPECT_EQ(summaryText(inventory::kSummaryDriverText), "KORU 2.1");
+    EXPECT_EQ(inventory::dmiSummary[inventory::kSummaryDriveType.offset], 0x34);
+    EXPECT_EQ(totalMemory, 64u << 20);
+    EXPECT_EQ(summaryWord(inventory::kSummaryTotalMemory.offset), 64u << 20);
+}
+
+TEST_P(OlderDriver, AnyOtherDriverValueIsRefused) {
+    configure(GetParam());
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runStartUp(), 1);
+    const std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find("Windows NT Agent"), std::string::npos);
+    EXPECT_NE(shown.find("The driver of the KORU-Agent is uncompatible !!"), std::string::npos);
+    ASSERT_EQ(platform::loggedEvents().size(), 1u);
+    EXPECT_EQ(platform::loggedEvents()[0].id, 0x40060004u);
+    EXPECT_EQ(
+        platform::loggedEvents()[0].strings[0].rfind("Configuration driver does mistake: ", 0), 0u);
+    EXPECT_EQ(machine.threadsStarted, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, OlderDriver, ::testing::Values("T4", "n/a", "", "OLDSERVER"));
+
+struct ModelCase {
+    const char* modelFile; // nullptr: no MODEL.KORU at all
+    const char* product;
+};
+
+class NewerDriver : public StartUp, public ::testing::WithParamInterface<ModelCase> {};
+
+TEST_P(NewerDriver, ModelFileMayRenameTheProductWithinItsField) {
+    createBlock();
+    configure("SV-440BX");
+    if (GetParam().modelFile != nullptr) windir.write("MODEL.KORU", GetParam().modelFile);
+    const Bytes a = newerAnswer("SV-440BX", 0x52, 2);
+    driver(a);
+    EXPECT_EQ(runStartUp(), 0);
+    EXPECT_EQ(summaryText(inventory::kSummaryProductName), GetParam().product);
+    EXPECT_EQ(summaryText(inventory::kSummaryDriverText), "KORU 2.1");
+    EXPECT_EQ(summaryWord(inventory::kSummarySerial1Io.offset) & 0xFFFF, 0x3F8u);
+    EXPECT_EQ(configurationAnswerLength, a.size());
+    EXPECT_EQ(inventory::centralProcessorCount, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, NewerDriver,
+    ::testing::Values(ModelCase{nullptr, "SV-440BX"},
+                      ModelCase{"[SV-440BX]\nproductname=ServerView 440BX\n", "ServerView 440BX"},
+                      ModelCase{"[sv-440bx]\nproductname=ServerView 440BX Enterprise\n",
+                                "ServerView 440BX En"},
+                      ModelCase{"[SV-440BX]\nproductname=\n", "SV-440BX"},
+                      ModelCase{"[OTHER]\nproductname=Something\n", "SV-440BX"}));
+
+TEST_F(StartUp, NewerDriverOfAnotherProductIsRefused) {
+    createBlock();
+    configure("SV-440BX");
+    driver(newerAnswer("SV-450NX", 0x52, 1));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runStartUp(), 1);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(platform::loggedEvents().size(), 1u);
+}
+
+TEST_F(StartUp, DriverThatDoesNotAnswerLeavesItsDataEmptyAndStartUpGoesOn) {
+    createBlock();
+    configure("SV-440BX");
+    answer(kIoctlConfiguration, newerAnswer("SV-450NX", 0x52, 1)); // row counts not answered
+    EXPECT_EQ(runStartUp(), 0);
+    EXPECT_NE(koruHandle, nullptr);
+    EXPECT_EQ(configurationAnswerLength, 0u);
+    EXPECT_EQ(summaryText(inventory::kSummaryProductName), "");
+    EXPECT_TRUE(platform::loggedEvents().empty());
+}
+
+TEST_F(StartUp, ReadySummaryIsTakenOnlyAsFarAsTheAnswerGoes) {
+    createBlock();
+    configure("READY-1");
+    Bytes a = answerHeader(1, 0x10);
+    a.resize(36 + 100, 0);
+    putText(a, 36 + 26, "READY-1");
+    driver(a);
+    EXPECT_EQ(runStartUp(), 0);
+    EXPECT_EQ(summaryText(inventory::kSummaryProductName), "READY-1");
+    EXPECT_EQ(totalMemory, 0u) << "the total lies beyond the answer";
+}
+
+struct CountsCase {
+    Bytes answer;
+    std::array<std::uint32_t, 4> counts;
+};
+
+class RowCounts : public StartUp, public ::testing::WithParamInterface<CountsCase> {};
+
+TEST_P(RowCounts, AreTakenFromTheBytesReturned) {
+    createBlock();
+    configure("SV-440BX");
+    driver(newerAnswer("SV-440BX", 0x52, 2), GetParam().answer);
+    EXPECT_EQ(runStartUp(), 0);
+    EXPECT_EQ(driverItemRowCounts, GetParam().counts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, RowCounts,
+                         ::testing::Values(CountsCase{{3, 2, 3, 2, 9, 9}, {3, 2, 3, 2}},
+                                           CountsCase{{5, 1}, {5, 1, 0, 0}},
+                                           CountsCase{{}, {0, 0, 0, 0}}));
+
+struct ModelAdjustment {
+    const char* driver;
+    std::uint8_t firstIdByte;
+    int processors;
+    bool voltageAccepted;
+    Bytes counts;
+    std::array<std::uint32_t, 4> expected;
+    std::uint32_t firstAbsent;
+    std::uint32_t secondAbsent;
+};
+
+class Adjustments : public StartUp, public ::testing::WithParamInterface<ModelAdjustment> {};
+
+TEST_P(Adjustments, FollowTheProcessorModelAndTheConfiguredDriver) {
+    const ModelAdjustment& c = GetParam();
+    createBlock();
+    configure(c.driver);
+    driver(newerAnswer(c.driver, c.firstIdByte, c.processors), c.counts);
+    if (c.voltageAccepted) answer(kIoctlSetVoltageP55C, {});
+    EXPECT_EQ(runStartUp(), 0);
+    EXPECT_EQ(driverItemRowCounts, c.expected);
+    EXPECT_EQ(table13FirstRowAbsent, c.firstAbsent);
+    EXPECT_EQ(table13SecondRowAbsent, c.secondAbsent);
+    const bool p55c = c.firstIdByte >> 4 == 4;
+    EXPECT_EQ(countLines(record(), "KORU 0x800020d0"), p55c ? 1 : 0);
+    const bool refused = p55c && !c.voltageAccepted;
+    ASSERT_EQ(platform::loggedEvents().size(), refused ? 1u : 0u);
+    if (refused) {
+        EXPECT_EQ(platform::loggedEvents()[0].strings[0], "IOCTL_SET_VOLTAGE_P55C failed");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, Adjustments,
+    ::testing::Values(ModelAdjustment{"T4", 0x52, 2, false, {3, 2, 3, 2}, {3, 2, 2, 2}, 1, 0},
+                      ModelAdjustment{"T4", 0x52, 1, false, {3, 2, 3, 2}, {3, 1, 1, 2}, 1, 1},
+                      ModelAdjustment{"T4", 0x52, 2, false, {0, 0, 0, 0}, {0, 0, 0, 0}, 1, 0},
+                      ModelAdjustment{"SV", 0x52, 1, false, {3, 2, 3, 2}, {3, 1, 2, 2}, 0, 1},
+                      ModelAdjustment{"T6B", 0x43, 1, true, {3, 2, 3, 2}, {3, 1, 3, 2}, 0, 0},
+                      ModelAdjustment{"T7", 0x43, 1, true, {3, 2, 3, 2}, {3, 1, 2, 2}, 0, 1},
+                      // A refused voltage request leaves the counts as the driver gave them.
+                      ModelAdjustment{"T7", 0x43, 1, false, {3, 2, 3, 2}, {3, 2, 3, 2}, 0, 0}));
+
+Bytes eisaAnswer(std::uint32_t count, const std::vector<std::array<std::uint32_t, 3>>& entries) {
+    Bytes a(4, 0);
+    putWord(a, 0, count);
+    for (const auto& [id, slot, type] : entries) {
+        Bytes e(92, 0xEE);
+        putWord(e, 0, id);
+        putWord(e, 4, slot);
+        putWord(e, 8, type);
+        append(a, e);
+    }
+    return a;
+}
+
+TEST_F(StartUp, EisaSlotsTakeBoardsAndEmbeddedDevicesOfSlotsOneToSixteen) {
+    answer(kIoctlEisaSlots, eisaAnswer(6, {{0x0E11A010, 1, 1},
+                                           {0, 2, 1},
+                                           {0x1234, 3, 5},
+                                           {0x5555, 20, 1},
+                                           {0x6666, 0, 1},
+                                           {0x7777, 4, 7}}));
+    readEisaSlots();
+    EXPECT_EQ(eisaSlots[0].slotNumber, 1u);
+    EXPECT_EQ(eisaSlots[0].slotType, 1u);
+    EXPECT_STREQ(eisaSlots[0].text.data(), "Eisa compressed Id : 0xE11A010\n");
+    EXPECT_EQ(eisaSlots[1].slotType, 1u);
+    EXPECT_STREQ(eisaSlots[1].text.data(), "") << "a board without identifier has no text";
+    EXPECT_EQ(eisaSlots[2].slotNumber, 3u);
+    EXPECT_EQ(eisaSlots[2].slotType, 5u);
+    EXPECT_STREQ(eisaSlots[2].text.data(), "");
+    for (int k = 4; k <= 16; ++k)
+        EXPECT_EQ(eisaSlots[k - 1].slotType, 0u) << k;
+}
+
+TEST_F(StartUp, EisaCountBeyondTheEntriesReturnedReadsOnlyThoseEntries) {
+    Bytes a = eisaAnswer(1000, {{0xABC, 5, 1}, {0, 6, 5}});
+    // The start of a third entry for slot 1, cut off by the end of the answer.
+    append(a, {0x11, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0});
+    answer(kIoctlEisaSlots, a);
+    readEisaSlots();
+    EXPECT_STREQ(eisaSlots[4].text.data(), "Eisa compressed Id : 0xABC\n");
+    EXPECT_EQ(eisaSlots[5].slotType, 5u);
+    int filled = 0;
+    for (const EisaSlotRecord& slot : eisaSlots)
+        filled += slot.slotType != 0;
+    EXPECT_EQ(filled, 2);
+}
+
+} // namespace
+} // namespace farlink::service
