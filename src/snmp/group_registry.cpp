@@ -4,7 +4,9 @@
 #include "snmp/group_registry.h"
 
 #include "adapters/adapter_groups.h"
+#include "inventory/dmi_groups.h"
 #include "snmp/dispatch.h"
+#include "system/contact_group.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -128,6 +130,20 @@ constexpr HandlerEntry kThresholdMessage{adapters::thresholdMessageGet,
 constexpr HandlerEntry kEventAction{adapters::eventActionGet, adapters::eventActionGet, acceptSet,
                                     adapters::eventActionSet};
 constexpr HandlerEntry kAnswerNothing{answerNothing, answerNothing, nullptr, nullptr};
+constexpr HandlerEntry kContactTable{system::contactTableGet, system::contactTableGet, acceptSet,
+                                     system::contactTableSet};
+// The DMI groups are read-only: get and get-next only.
+constexpr HandlerEntry readOnly(GroupRoutine routine) {
+    return {routine, routine, nullptr, nullptr};
+}
+constexpr HandlerEntry kDmiScalars = readOnly(inventory::dmiScalarsGet);
+constexpr HandlerEntry kDmiProcessors = readOnly(inventory::dmiProcessorsGet);
+constexpr HandlerEntry kDmiMemoryModules = readOnly(inventory::dmiMemoryModulesGet);
+constexpr HandlerEntry kDmiCaches = readOnly(inventory::dmiCachesGet);
+constexpr HandlerEntry kDmiPortConnectors = readOnly(inventory::dmiPortConnectorsGet);
+constexpr HandlerEntry kDmiSystemSlots = readOnly(inventory::dmiSystemSlotsGet);
+constexpr HandlerEntry kDmiOnBoardDevices = readOnly(inventory::dmiOnBoardDevicesGet);
+constexpr HandlerEntry kDmiOemStrings = readOnly(inventory::dmiOemStringsGet);
 
 // The groups in search order: ascending OIDs, a scalar group before the tables below it.
 // Groups without routines here get them as their data sources are served.
@@ -164,21 +180,22 @@ constexpr std::array<GroupRow, kGroupCount> kRows = {{
                              {19, w(S(0, 255))}, {20, I}, {22, I}, {27, 28, w(I)}, {29, I},
                              {39, w(S(0, 255))}, {42, 43, w(F10)}, {44, 48, w(I)},
                              {51, 52, w(A)}, {56, I}, {58, F10}, {59, I}, {61, I}}},
-    /* 20 */ {{4, 18, 1}, {8, I}, {{1, 7, w(S(0, 255))}, {8, I}}},
+    /* 20 */ {{4, 18, 1}, {8, I}, {{1, 7, w(S(0, 255))}, {8, I}}, kContactTable},
     /* 21 */ {{4, 21, 1}, {1, I}, {{1, I}, {2, S(0, 255)}, {3, 6, I}, {7, w(I)}}},
     /* 22 */ {{4, 23, 1}, {1, I}, {{1, 5, I}, {6, S(0, 64)}, {7, w(I)}}, kAnswerNothing},
     /* 23 */ {{4, 30, 1}, {1, I}, {{1, 2, I}, {3, w(I)}, {4, I}, {5, 6, w(I)}, {7, I},
                                    {8, I(0, 1)}, {9, 11, I}}},
     /* 24 */ {{4, 55}, kScalar, {{1, 2, S(0, 255)}, {3, I}, {4, S(0, 255)}, {5, 7, I},
-                                 {8, 15, S(0, 255)}, {16, 31, I}}},
+                                 {8, 15, S(0, 255)}, {16, 31, I}}, kDmiScalars},
     /* 25 */ {{4, 55, 52, 1}, kInstance, {{1, S(0, 255)}, {2, 3, I}, {4, S(0, 255)}, {5, F8},
-                                          {6, S(0, 255)}, {7, 12, I}}},
-    /* 26 */ {{4, 55, 53, 1}, kInstance, {{1, S(0, 255)}, {2, 7, I}}},
-    /* 27 */ {{4, 55, 54, 1}, kInstance, {{1, S(0, 255)}, {2, 6, I}}},
-    /* 28 */ {{4, 55, 55, 1}, kInstance, {{1, S(0, 255)}, {2, I}, {3, S(0, 255)}, {4, 5, I}}},
-    /* 29 */ {{4, 55, 56, 1}, kInstance, {{1, S(0, 255)}, {2, 7, I}}},
-    /* 30 */ {{4, 55, 57, 1}, kInstance, {{1, I}, {2, S(0, 255)}}},
-    /* 31 */ {{4, 55, 58, 1}, kInstance, {{1, S(0, 255)}}},
+                                          {6, S(0, 255)}, {7, 12, I}}, kDmiProcessors},
+    /* 26 */ {{4, 55, 53, 1}, kInstance, {{1, S(0, 255)}, {2, 7, I}}, kDmiMemoryModules},
+    /* 27 */ {{4, 55, 54, 1}, kInstance, {{1, S(0, 255)}, {2, 6, I}}, kDmiCaches},
+    /* 28 */ {{4, 55, 55, 1}, kInstance, {{1, S(0, 255)}, {2, I}, {3, S(0, 255)}, {4, 5, I}},
+              kDmiPortConnectors},
+    /* 29 */ {{4, 55, 56, 1}, kInstance, {{1, S(0, 255)}, {2, 7, I}}, kDmiSystemSlots},
+    /* 30 */ {{4, 55, 57, 1}, kInstance, {{1, I}, {2, S(0, 255)}}, kDmiOnBoardDevices},
+    /* 31 */ {{4, 55, 58, 1}, kInstance, {{1, S(0, 255)}}, kDmiOemStrings},
     /* 32 */ {{4, 57, 1}, kInstance, {{1, A}}},
     /* 33 */ {{4, 60, 1}, kInstance, {{1, 2, S(0, 255)}}},
     /* 34 */ {{4, 62, 1}, kInstance, {{1, 2, S(0, 255)}}},

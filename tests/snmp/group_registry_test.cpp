@@ -1,6 +1,8 @@
 #include "adapters/adapter_groups.h"
+#include "inventory/dmi_groups.h"
 #include "snmp/dispatch.h"
 #include "snmp/group_registry.h"
+#include "system/contact_group.h"
 
 #include <gtest/gtest.h>
 
@@ -282,6 +284,26 @@ TEST(GroupRegistry, HandlerEntriesOfTheServedGroups) {
     EXPECT_EQ(silent.getNext, &answerNothing);
     EXPECT_EQ(silent.setTest, nullptr);
     EXPECT_EQ(silent.set, nullptr);
+
+    const HandlerEntry& contacts = groupAt({4, 18, 1}).handler;
+    EXPECT_EQ(contacts.get, &system::contactTableGet);
+    EXPECT_EQ(contacts.setTest, &acceptSet);
+    EXPECT_EQ(contacts.set, &system::contactTableSet);
+
+    const std::pair<Suffix, GroupRoutine> dmi[] = {
+        {{4, 55}, inventory::dmiScalarsGet},
+        {{4, 55, 52, 1}, inventory::dmiProcessorsGet},
+        {{4, 55, 53, 1}, inventory::dmiMemoryModulesGet},
+        {{4, 55, 54, 1}, inventory::dmiCachesGet},
+        {{4, 55, 55, 1}, inventory::dmiPortConnectorsGet},
+        {{4, 55, 56, 1}, inventory::dmiSystemSlotsGet},
+        {{4, 55, 57, 1}, inventory::dmiOnBoardDevicesGet},
+        {{4, 55, 58, 1}, inventory::dmiOemStringsGet}};
+    for (const auto& [suffix, routine] : dmi) {
+        const HandlerEntry& h = groupAt(suffix).handler;
+        EXPECT_EQ(h.get, routine);
+        EXPECT_EQ(h.set, nullptr) << "the DMI groups are read-only";
+    }
 }
 
 // One routine serves both get and get-next, telling them apart by the PDU type; a set-test
