@@ -1,26 +1,33 @@
 #!/usr/bin/env bash
-# Runs the agent on a pseudo-terminal with farlink-bridge as the station, so the net-snmp tools
-# can talk to it on 127.0.0.1:1161 (FARLINK_DEMO_PORT chooses another port). Ctrl-C stops both.
+# Runs the whole suite on this machine: koru-inband (the in-band agent's stand-in, owner of the
+# shared agent block), farlink with the sample machine's KORU driver on one end of a
+# pseudo-terminal line, and farlink-bridge on the other end as the station, so the net-snmp tools
+# can talk to the agent on 127.0.0.1:1161 (FARLINK_DEMO_PORT chooses another port; the programs
+# are built in build/, or in FARLINK_DEMO_BUILD). Ctrl-C stops all three.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 port="${FARLINK_DEMO_PORT:-1161}"
+build="${FARLINK_DEMO_BUILD:-build}"
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build
+cmake -S . -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target farlink farlink-bridge koru-inband
+bin="$(cd "$build" && pwd)"
 
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/farlink-demo.XXXXXX")"
+# The demo's own block, so it never meets an in-band agent that runs on this machine.
+block="farlink-demo-$$"
 bridge_pid=""
+inband_pid=""
 agent_pid=""
 
 stop_all() {
     trap - EXIT INT TERM
-    for pid in $agent_pid $bridge_pid; do
+    # The agent first, then the block's owner, then the line.
+    for pid in $agent_pid $inband_pid $bridge_pid; do
         kill -TERM "$pid" 2>/dev/null || true
-    done
-    for pid in $agent_pid $bridge_pid; do
         wait "$pid" 2>/dev/null || true
     done
     rm -rf "$tmp"
@@ -29,8 +36,30 @@ stop_all() {
 trap stop_all EXIT
 trap 'exit 0' INT TERM
 
+# Waits until a program has written a line matching pattern into file; prints the match.
+await_line() {
+    local pid="$1" file="$2" pattern="$3" what="$4" errors="$5" found=""
+    for _ in $(seq 100); do
+        found="$(sed -n "$pattern" "$file")"
+        if [ -n "$found" ]; then
+            echo "$found"
+            return 0
+        fi
+        if ! kill -0 "$pid" 2>/dev/null; then
+            break
+        fi
+        sleep 0.1
+    done
+    echo "$what did not start:" >&2
+    cat "$errors" >&2
+    return 1
+}
+
 mkdir "$tmp/windir"
-cat >"$tmp/windir/TESSEL.INI" <<'EOF'
+cp packaging/MODEL.KORU "$tmp/windir/MODEL.KORU"
+cat >"$tmp/windir/TESSEL.INI" <<'EOF_INI'
+; The demo's configuration. farlink writes a manager's changes to [manager.1] and the
+; [threshold] numbers back into this file.
 [Serial Port Parameters.1]
 PortNumber=COM1
 Baud=9600
@@ -39,51 +68,83 @@ stopBits=1
 Parity=NONE
 Modem=Y
 ModemInitString=ATZ
-EOF
+
+[environment]
+; the product name the sample machine's KORU driver reports
+driver=SV-440BX
+
+[threshold]
+MEMORY=90
+I/O BUS=80
+Volume Usage=85
+
+[manager.1]
+name=Ada Operator
+OfficePhone=555-0100
+OfficeAddr=Server room 2, rack 4
+HomePhone=555-0101
+HomeAddr=12 Harbour Lane
+Pager=555-0102
+EMail=ada@example.net
+EOF_INI
 
 # Each in a session of its own: Ctrl-C reaches only this script, which then stops them in order.
-setsid build/farlink-bridge --pty --listen "127.0.0.1:$port" \
+setsid "$bin/farlink-bridge" --pty --listen "127.0.0.1:$port" \
     >"$tmp/bridge.out" 2>"$tmp/bridge.err" &
 bridge_pid=$!
+line="$(await_line "$bridge_pid" "$tmp/bridge.out" 's/^agent-line: //p' farlink-bridge \
+    "$tmp/bridge.err")"
 
-line=""
-for _ in $(seq 100); do
-    line="$(sed -n 's/^agent-line: //p' "$tmp/bridge.out")"
-    [ -n "$line" ] && break
-    if ! kill -0 "$bridge_pid" 2>/dev/null; then
-        echo "farlink-bridge did not start:" >&2
-        cat "$tmp/bridge.err" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-if [ -z "$line" ]; then
-    echo "farlink-bridge did not report its line" >&2
-    exit 1
-fi
+WINDIR="$tmp/windir" FARLINK_SHM_NAME="$block" \
+    setsid "$bin/koru-inband" >"$tmp/inband.out" 2>"$tmp/inband.err" </dev/null &
+inband_pid=$!
+await_line "$inband_pid" "$tmp/inband.out" '/^ready$/p' koru-inband "$tmp/inband.err" >/dev/null
 
-WINDIR="$tmp/windir" FARLINK_COM1="$line" FARLINK_EVENTLOG="$tmp/events.log" \
-    setsid build/farlink >"$tmp/farlink.out" 2>&1 </dev/null &
+WINDIR="$tmp/windir" FARLINK_SHM_NAME="$block" FARLINK_COM1="$line" \
+    FARLINK_MACHINE="$root/machines/sample" FARLINK_MACHINE_RECORD="$tmp/requests.log" \
+    FARLINK_EVENTLOG="$tmp/events.log" \
+    setsid "$bin/farlink" >"$tmp/farlink.out" 2>&1 </dev/null &
 agent_pid=$!
 
-cat <<EOF
-farlink is serving COM1 on $line; farlink-bridge listens on 127.0.0.1:$port.
-Files: $tmp (TESSEL.INI in windir/, events.log, farlink.out, bridge.err); removed on exit.
+snmp="-v1 -c kestrl -On 127.0.0.1:$port"
+e=1.3.6.1.4.1.32473.25
+cat <<EOF_HELP
+The suite is running:
+  koru-inband  owns the shared agent block "$block", filled from TESSEL.INI
+  farlink      serves COM1 on $line, with the sample machine's KORU driver (machines/sample)
+  farlink-bridge listens on 127.0.0.1:$port for SNMP managers
+Files: $tmp (windir/TESSEL.INI, events.log, requests.log, *.out, *.err); removed on exit.
 
 Try, in another terminal:
-  snmpwalk -v1 -c kestrl 127.0.0.1:$port 1.3.6.1.4.1.32473.25.7.2.1
-  snmpget -v1 -c kestrl 127.0.0.1:$port 1.3.6.1.4.1.32473.25.2.1.0
-  snmpset -v1 -c kestrl 127.0.0.1:$port 1.3.6.1.4.1.32473.25.7.2.1.3.0 s run.cmd
+  # DMI scalars: BIOS, system and base board texts, then the row counts of the DMI tables
+  # (.4.55 alone names column 55 of the system group .4, so its columns are asked for by name)
+  snmpget $snmp $e.4.55.{1..15}.0
+  snmpget $snmp $e.4.55.{16..31}.0
+  # the DMI processor table
+  snmpwalk $snmp $e.4.55.52.1
+  # the administrator contact table; change the office phone, then look at TESSEL.INI
+  snmpwalk $snmp $e.4.18.1
+  snmpset $snmp $e.4.18.1.2.0 s 555-0199
+  grep -A7 '^\\[manager.1\\]' $tmp/windir/TESSEL.INI
+  # the shared agent block, and a change made by the in-band agent, served by farlink
+  FARLINK_SHM_NAME=$block $bin/koru-inband show
+  FARLINK_SHM_NAME=$block $bin/koru-inband set EMail night@example.net
+  snmpget $snmp $e.4.18.1.7.0
 
 Press Ctrl-C to stop.
-EOF
+EOF_HELP
 
-while kill -0 "$agent_pid" 2>/dev/null && kill -0 "$bridge_pid" 2>/dev/null; do
+while kill -0 "$agent_pid" 2>/dev/null && kill -0 "$inband_pid" 2>/dev/null &&
+    kill -0 "$bridge_pid" 2>/dev/null; do
     sleep 1
 done
 if ! kill -0 "$agent_pid" 2>/dev/null; then
     echo "farlink ended on its own; its output:" >&2
     cat "$tmp/farlink.out" >&2
+    [ -f "$tmp/events.log" ] && cat "$tmp/events.log" >&2
+elif ! kill -0 "$inband_pid" 2>/dev/null; then
+    echo "koru-inband ended on its own:" >&2
+    cat "$tmp/inband.err" >&2
 else
     echo "farlink-bridge ended on its own:" >&2
     cat "$tmp/bridge.err" >&2

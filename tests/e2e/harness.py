@@ -3,6 +3,7 @@ independently of the agent's code, and the programs under test (agent, bridge, n
 
 import errno
 import fcntl
+import itertools
 import os
 import select
 import shutil
@@ -26,7 +27,11 @@ READY_SECONDS = 10.0
 REPLY_SECONDS = 10.0
 AGENT_STOP_SECONDS = 3.0
 
-TESSEL_INI = """[Serial Port Parameters.1]
+# The sample machine's KORU driver reports this product name; the agent refuses to start when
+# the configuration names another.
+SAMPLE_PRODUCT = "SV-440BX"
+
+PORT_SECTION = """[Serial Port Parameters.1]
 PortNumber=COM1
 Baud=9600
 dataBits=8
@@ -35,6 +40,11 @@ Parity=NONE
 Modem=Y
 ModemInitString=ATZ
 """
+
+TESSEL_INI = PORT_SECTION + """
+[environment]
+driver=%s
+""" % SAMPLE_PRODUCT
 
 TAG_INTEGER = 0x02
 TAG_OCTETS = 0x04
@@ -279,6 +289,20 @@ def agent_binary():
     return _program("FARLINK_BIN", "farlink")
 
 
+def inband_binary():
+    """koru-inband: FARLINK_INBAND_BIN, else beside the agent (one build directory holds both)."""
+    if os.environ.get("FARLINK_INBAND_BIN"):
+        return os.environ["FARLINK_INBAND_BIN"]
+    beside = os.path.join(os.path.dirname(agent_binary()), "koru-inband")
+    if os.path.exists(beside):
+        return beside
+    return _program("FARLINK_INBAND_BIN", "koru-inband")
+
+
+REPOSITORY = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+SAMPLE_MACHINE = os.path.join(REPOSITORY, "machines", "sample")
+
+
 def bridge_binary():
     return _program("FARLINK_BRIDGE_BIN", "farlink-bridge")
 
@@ -327,21 +351,150 @@ class Bridge:
             self.stderr.close()
 
 
-class Agent:
-    """The agent with its own configuration directory, serving COM1 on `line`."""
+_block_numbers = itertools.count(1)
 
-    def __init__(self, line, ini_text=TESSEL_INI):
+
+def unique_block_name():
+    """A shared agent block name of this test process alone, so tests never meet each other's."""
+    return "farlink-e2e-%d-%d" % (os.getpid(), next(_block_numbers))
+
+
+class InBand:
+    """koru-inband serving a shared agent block filled from WINDIR's TESSEL.INI."""
+
+    def __init__(self, windir, block_name=None, env=None):
+        self.windir = windir
+        self.block_name = block_name or unique_block_name()
+        self.env = dict(env if env is not None else os.environ, WINDIR=windir,
+                        FARLINK_SHM_NAME=self.block_name)
+        self.env.pop("NOTIFY_SOCKET", None)
+        self.stderr = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen([inband_binary()], env=self.env, stdout=subprocess.PIPE,
+                                     stderr=self.stderr, stdin=subprocess.DEVNULL)
+        ready, _, _ = select.select([self.proc.stdout], [], [], READY_SECONDS)
+        line = self.proc.stdout.readline().decode().strip() if ready else ""
+        if line != "ready":
+            self.stop()
+            raise RuntimeError("koru-inband did not get ready: %r %s" % (line, self.errors()))
+
+    def errors(self):
+        if self.stderr.closed:
+            return self.saved_errors
+        self.stderr.seek(0)
+        return self.stderr.read().decode(errors="replace")
+
+    def run(self, *args):
+        """Runs `koru-inband ARGS` on this block; (exit code, stdout, stderr)."""
+        done = subprocess.run([inband_binary(), *args], env=self.env, capture_output=True,
+                              text=True, timeout=30)
+        return done.returncode, done.stdout, done.stderr
+
+    def show(self):
+        """The block's fields as a dict of name -> shown value; raises when there is no block."""
+        code, out, err = self.run("show")
+        if code != 0:
+            raise RuntimeError("koru-inband show: exit %d: %s" % (code, err))
+        return dict(line.split("=", 1) for line in out.splitlines())
+
+    def set(self, field, value):
+        code, _, err = self.run("set", field, str(value))
+        if code != 0:
+            raise RuntimeError("koru-inband set %s: exit %d: %s" % (field, code, err))
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def stop(self):
+        """SIGTERM; the exit code, or None when it did not end in time (then killed)."""
+        code = None
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                code = self.proc.wait(timeout=AGENT_STOP_SECONDS)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        else:
+            code = self.proc.returncode
+        self.proc.stdout.close()
+        if not self.stderr.closed:
+            self.saved_errors = self.errors()
+            self.stderr.close()
+        if code != 0:
+            # Whatever ended it, the block must not outlive the test.
+            try:
+                os.unlink("/dev/shm/" + self.block_name)
+            except OSError:
+                pass
+        return code
+
+
+def read_ini(path):
+    """TESSEL.INI as {section: {key: value}}, names lower-cased as the agent matches them."""
+    sections = {}
+    current = None
+    with open(path, encoding="latin-1") as f:
+        for raw in f:
+            line = raw.strip()
+            if not line or line.startswith(";"):
+                continue
+            if line.startswith("["):
+                name = line[1:line.index("]")].strip().lower() if "]" in line else None
+                current = sections.setdefault(name, {}) if name else None
+                continue
+            if current is not None and "=" in line:
+                key, value = line.split("=", 1)
+                current.setdefault(key.strip().lower(), value.strip())
+    return sections
+
+
+class Agent:
+    """The agent with its own configuration directory, serving COM1 on `line`, beside its own
+    in-band stand-in (the agent waits for the stand-in's shared block to start) and with the
+    sample machine's KORU driver.
+
+    ini_text None leaves TESSEL.INI out; inband False starts no stand-in; machine None leaves
+    the agent to the host, which has no KORU driver."""
+
+    def __init__(self, line, ini_text=TESSEL_INI, inband=True, machine=SAMPLE_MACHINE):
         self.dir = tempfile.mkdtemp(prefix="farlink-e2e-")
         self.windir = os.path.join(self.dir, "windir")
         os.mkdir(self.windir)
-        with open(os.path.join(self.windir, "TESSEL.INI"), "w") as f:
-            f.write(ini_text)
+        self.ini_path = os.path.join(self.windir, "TESSEL.INI")
+        if ini_text is not None:
+            with open(self.ini_path, "w") as f:
+                f.write(ini_text)
         self.event_log = os.path.join(self.dir, "events.log")
+        self.record = os.path.join(self.dir, "requests.log")
+        self.block_name = unique_block_name()
+        self.inband = InBand(self.windir, self.block_name) if inband else None
         env = dict(os.environ, WINDIR=self.windir, FARLINK_COM1=line,
-                   FARLINK_EVENTLOG=self.event_log)
+                   FARLINK_EVENTLOG=self.event_log, FARLINK_SHM_NAME=self.block_name,
+                   FARLINK_MACHINE_RECORD=self.record)
+        env.pop("NOTIFY_SOCKET", None)
+        env.pop("FARLINK_MACHINE", None)
+        if machine is not None:
+            env["FARLINK_MACHINE"] = machine
         self.output = open(os.path.join(self.dir, "farlink.out"), "wb")
-        self.proc = subprocess.Popen([agent_binary()], env=env, stdout=self.output,
-                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        try:
+            self.proc = subprocess.Popen([agent_binary()], env=env, stdout=self.output,
+                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        except Exception:
+            self.output.close()
+            if self.inband:
+                self.inband.stop()
+            raise
+
+    def requests(self):
+        """The lines the machine image recorded: driver requests with values, service calls."""
+        try:
+            with open(self.record, encoding="latin-1") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
+
+    def ini(self):
+        return read_ini(self.ini_path)
 
     def events(self):
         try:
@@ -373,6 +526,9 @@ class Agent:
         return code
 
     def cleanup(self):
+        """Stops the in-band stand-in as well and removes the agent's files."""
+        if self.inband:
+            self.inband.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -398,12 +554,12 @@ def wait_until_answers(port, oid, agent):
                        % (agent.proc.poll(), agent.console()))
 
 
-def start_stack(testcase_class):
+def start_stack(testcase_class, ini_text=TESSEL_INI, machine=SAMPLE_MACHINE):
     """Starts a bridge and an agent behind it for a test class and waits until they answer."""
     cls = testcase_class
     cls.bridge = Bridge()
     try:
-        cls.agent = Agent(cls.bridge.agent_line)
+        cls.agent = Agent(cls.bridge.agent_line, ini_text=ini_text, machine=machine)
         wait_until_answers(cls.bridge.port, "." + ENTERPRISE + ".2.1.0", cls.agent)
     except Exception:
         if hasattr(cls, "agent"):
