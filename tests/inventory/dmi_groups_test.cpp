@@ -2,7 +2,6 @@
 
 #include "inventory/dmi.h"
 #include "inventory/dmi_builder.h"
-#include "snmp/group_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +16,7 @@ namespace {
 
 using snmp::VarBind;
 
-const GroupDescriptor& groupOf(std::initializer_list<std::uint32_t> below) {
-    std::vector<std::uint32_t> oid = {1, 3, 6, 1, 4, 1, 32473, 25};
-    oid.insert(oid.end(), below);
-    const int index = snmp::groupIndexOf(oid);
-    EXPECT_GE(index, 0);
-    return *snmp::groupRegistry[static_cast<std::size_t>(std::max(index, 0))];
-}
-
+// A request whose bindings are named below 1.3.6.1.4.1.32473.25.
 struct Request {
     RequestRecord record;
     std::array<VarBind, snmp::kMaxBindings> binds{};
@@ -34,29 +26,31 @@ struct Request {
         for (std::size_t i = 0; i < binds.size(); ++i)
             record.bindings[i] = &binds[i];
     }
-    VarBind& add(std::initializer_list<std::uint32_t> below) {
+    Request& add(std::initializer_list<std::uint32_t> below) {
         VarBind& b = binds[record.bindingCount++];
-        std::vector<std::uint32_t> name = {1, 3, 6, 1, 4, 1, 32473, 25};
-        name.insert(name.end(), below);
-        std::copy(name.begin(), name.end(), b.name.sub.begin());
-        b.name.count = static_cast<std::uint16_t>(name.size());
-        return b;
+        const std::uint32_t base[] = {1, 3, 6, 1, 4, 1, 32473, 25};
+        std::copy(below.begin(), below.end(), std::copy(base, base + 8, b.name.sub.begin()));
+        b.name.count = static_cast<std::uint16_t>(8 + below.size());
+        return *this;
     }
-    std::uint16_t end() const { return record.bindingCount; }
+    // Runs the routine of the group named below .25 over every binding.
+    std::uint32_t run(snmp::GroupRoutine routine, std::initializer_list<std::uint32_t> group) {
+        std::vector<std::uint32_t> oid = {1, 3, 6, 1, 4, 1, 32473, 25};
+        oid.insert(oid.end(), group);
+        const int index = snmp::groupIndexOf(oid);
+        EXPECT_GE(index, 0);
+        return routine(record, *snmp::groupRegistry[static_cast<std::size_t>(std::max(index, 0))],
+                       0, record.bindingCount);
+    }
+    std::string text(std::size_t i) const {
+        EXPECT_EQ(binds[i].valueTag, snmp::kTagOctetString);
+        return std::string(binds[i].valueBytes.begin(),
+                           binds[i].valueBytes.begin() + std::min(binds[i].valueWord, 80u));
+    }
 };
 
-std::string textOf(const VarBind& b) {
-    EXPECT_EQ(b.valueTag, snmp::kTagOctetString);
-    return std::string(b.valueBytes.begin(),
-                       b.valueBytes.begin() + std::min<std::uint32_t>(b.valueWord, 80));
-}
-
-std::vector<std::uint32_t> below(const VarBind& b) {
-    return std::vector<std::uint32_t>(b.name.sub.begin() + 8, b.name.sub.begin() + b.name.count);
-}
-
-// Two processors, a BIOS, three slots; no OEM strings. The table outlives the test, as the
-// driver's answer outlives the agent's start-up.
+// A row in every table: two processors, three slots, an OEM text longer than a value. The
+// table outlives the test, as the driver's answer outlives the agent's start-up.
 class DmiGroups : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -65,9 +59,14 @@ class DmiGroups : public ::testing::Test {
                     .bios(0x90, {"Vendor", "4.51 PG", "04/15/99"})
                     .processor(3, 11, 450, 0x52)
                     .processor(3, 11, 433, 0x52)
+                    .module(0x0F, 6)
+                    .cache(0x0180, 16)
+                    .port(15, 13)
                     .add(9, {1, 6, 5, 4, 4, 1, 0, 6}, {"PCI1"})
                     .add(9, {1, 6, 5, 3, 4, 2, 0, 6}, {"PCI2"})
                     .add(9, {1, 3, 4, 3, 4, 0, 0, 2}, {"ISA1"})
+                    .add(10, {0x83, 1}, {"Video"})
+                    .add(11, {2}, {std::string(120, 'x'), "short"})
                     .end()
                     .bytes;
         ASSERT_NE(parseDmiTable(table.data(), table.size()), 0u);
@@ -76,185 +75,67 @@ class DmiGroups : public ::testing::Test {
     std::vector<std::uint8_t> table;
 };
 
-TEST_F(DmiGroups, ProcessorGetNextStepsInstanceThenColumn) {
-    const GroupDescriptor& g = groupOf({4, 55, 52, 1});
-    Request r(snmp::kGetNextRequest);
-    r.add({4, 55, 52, 1, 1, 0});
-    r.add({4, 55, 52, 1, 1, 1});
-    r.add({4, 55, 52, 1, 10, 0});
-    EXPECT_EQ(dmiProcessorsGet(r.record, g, 0, r.end()), snmp::kNoError);
-    EXPECT_EQ(below(r.binds[0]), (std::vector<std::uint32_t>{4, 55, 52, 1, 1, 1}));
-    EXPECT_EQ(textOf(r.binds[0]), "Socket");
-    EXPECT_EQ(below(r.binds[1]), (std::vector<std::uint32_t>{4, 55, 52, 1, 2, 0}));
-    EXPECT_EQ(r.binds[1].valueTag, snmp::kTagInteger);
-    EXPECT_EQ(r.binds[1].valueWord, 3u);
-    EXPECT_EQ(below(r.binds[2]), (std::vector<std::uint32_t>{4, 55, 52, 1, 10, 1}));
-    EXPECT_EQ(r.binds[2].valueWord, 433u);
-}
-
-TEST_F(DmiGroups, ProcessorWalkVisitsEveryCellAndEndsInTheGroup) {
-    const GroupDescriptor& g = groupOf({4, 55, 52, 1});
-    Request r(snmp::kGetNextRequest);
-    VarBind& b = r.add({4, 55, 52, 1, 1});
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
-    for (int step = 0; step < 30; ++step) {
-        r.record.errorStatus = 0;
-        if (dmiProcessorsGet(r.record, g, 0, 1) != snmp::kNoError) break;
-        seen.emplace_back(b.name.sub[12], b.name.sub[13]);
-    }
-    ASSERT_EQ(seen.size(), 24u);
-    EXPECT_EQ(seen.front(), std::make_pair(1u, 0u));
-    EXPECT_EQ(seen.back(), std::make_pair(12u, 1u));
-    EXPECT_EQ(r.record.errorStatus, snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 1u);
-}
-
-TEST_F(DmiGroups, ProcessorIdAnswersAnEmptyString) {
-    const GroupDescriptor& g = groupOf({4, 55, 52, 1});
+// The scalar group ends at column 31; a binding past it does not stop the run.
+TEST_F(DmiGroups, ScalarPastColumn31AnswersNoSuchName) {
     Request r(snmp::kGetRequest);
-    r.add({4, 55, 52, 1, 5, 0});
-    r.add({4, 55, 52, 1, 6, 1}); // a version text the structure does not carry
-    EXPECT_EQ(dmiProcessorsGet(r.record, g, 0, r.end()), snmp::kNoError);
-    EXPECT_EQ(r.binds[0].valueTag, snmp::kTagOctetString);
-    EXPECT_EQ(r.binds[0].valueWord, 0u);
-    EXPECT_EQ(r.binds[1].valueTag, snmp::kTagOctetString);
-    EXPECT_EQ(r.binds[1].valueWord, 0u);
+    r.add({4, 55, 32, 0}).add({4, 55, 2, 0}).add({4, 55, 31, 0});
+    EXPECT_EQ(r.run(dmiScalarsGet, {4, 55}), snmp::kNoSuchName);
+    EXPECT_EQ(r.record.errorIndex, 1u);
+    EXPECT_EQ(r.text(1), "4.51 PG");
+    EXPECT_EQ(r.binds[2].valueTag, snmp::kTagInteger);
+    EXPECT_EQ(r.binds[2].valueWord, 2u); // OEM strings
 }
 
 TEST_F(DmiGroups, UnservedColumnAnswersNoSuchNameAndTheRunGoesOn) {
-    const GroupDescriptor& g = groupOf({4, 55, 52, 1});
     Request r(snmp::kGetRequest);
-    r.add({4, 55, 52, 1, 9, 0});
-    r.add({4, 55, 52, 1, 13, 0});
-    r.add({4, 55, 52, 1, 0, 1});
-    r.add({4, 55, 52, 1, 4, 1});
-    EXPECT_EQ(dmiProcessorsGet(r.record, g, 0, r.end()), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 2u); // the first error stands
+    r.add({4, 55, 52, 1, 9, 0}).add({4, 55, 52, 1, 0, 1}).add({4, 55, 52, 1, 4, 1});
+    r.add({4, 55, 52, 1, 5, 0}).add({4, 55, 52, 1, 6, 1}); // the ID; a text not carried
+    EXPECT_EQ(r.run(dmiProcessorsGet, {4, 55, 52, 1}), snmp::kNoSuchName);
+    EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.binds[0].valueWord, 500u);
-    EXPECT_EQ(textOf(r.binds[3]), "Maker");
+    EXPECT_EQ(r.text(2), "Maker");
+    EXPECT_EQ(r.text(3), "");
+    EXPECT_EQ(r.text(4), "");
 }
 
 TEST_F(DmiGroups, InstancePastTheRowsEndsTheRun) {
-    const GroupDescriptor& g = groupOf({4, 55, 56, 1});
     Request r(snmp::kGetRequest);
-    r.add({4, 55, 56, 1, 1, 2});
-    r.add({4, 55, 56, 1, 1, 3});
-    r.add({4, 55, 56, 1, 1, 0});
-    EXPECT_EQ(dmiSystemSlotsGet(r.record, g, 0, r.end()), snmp::kNoSuchName);
+    r.add({4, 55, 56, 1, 1, 2}).add({4, 55, 56, 1, 1, 3}).add({4, 55, 56, 1, 1, 0});
+    EXPECT_EQ(r.run(dmiSystemSlotsGet, {4, 55, 56, 1}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
-    EXPECT_EQ(textOf(r.binds[0]), "ISA1");
+    EXPECT_EQ(r.text(0), "ISA1");
     EXPECT_EQ(r.binds[2].valueTag, snmp::kTagNull); // never reached
-}
 
-TEST_F(DmiGroups, EmptyTableAnswersNoSuchName) {
-    const GroupDescriptor& g = groupOf({4, 55, 58, 1});
-    Request get(snmp::kGetRequest);
-    get.add({4, 55, 58, 1, 1, 0});
-    EXPECT_EQ(dmiOemStringsGet(get.record, g, 0, get.end()), snmp::kNoSuchName);
-    EXPECT_EQ(get.record.errorIndex, 1u);
-
+    resetDmi(); // an empty table
     Request next(snmp::kGetNextRequest);
-    next.add({4, 55, 58, 1, 1});
-    EXPECT_EQ(dmiOemStringsGet(next.record, g, 0, next.end()), snmp::kNoSuchName);
-}
-
-TEST_F(DmiGroups, ScalarsAnswerTextsNumbersAndRowCounts) {
-    const GroupDescriptor& g = groupOf({4, 55});
-    Request r(snmp::kGetRequest);
-    r.add({4, 55, 1, 0});
-    r.add({4, 55, 3, 0});
-    r.add({4, 55, 25, 0});
-    r.add({4, 55, 29, 0});
-    r.add({4, 55, 31, 0});
-    r.add({4, 55, 8, 0}); // no system structure: an empty text
-    EXPECT_EQ(dmiScalarsGet(r.record, g, 0, r.end()), snmp::kNoError);
-    EXPECT_EQ(textOf(r.binds[0]), "Vendor");
-    EXPECT_EQ(r.binds[1].valueTag, snmp::kTagInteger);
-    EXPECT_EQ(r.binds[1].valueWord, 0xE000u);
-    EXPECT_EQ(r.binds[2].valueWord, 2u);
-    EXPECT_EQ(r.binds[3].valueWord, 3u);
-    EXPECT_EQ(r.binds[4].valueWord, 0u);
-    EXPECT_EQ(r.binds[5].valueTag, snmp::kTagOctetString);
-    EXPECT_EQ(r.binds[5].valueWord, 0u);
-}
-
-TEST_F(DmiGroups, ScalarsBeyondTheGroupAnswerNoSuchName) {
-    const GroupDescriptor& g = groupOf({4, 55});
-    Request r(snmp::kGetRequest);
-    r.add({4, 55, 32, 0});
-    r.add({4, 55, 2, 0});
-    EXPECT_EQ(dmiScalarsGet(r.record, g, 0, r.end()), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 1u);
-    EXPECT_EQ(textOf(r.binds[1]), "4.51 PG");
-
-    // Get-next on a column gives its instance 0; past column 31 there is nothing.
-    Request next(snmp::kGetNextRequest);
-    next.add({4, 55, 26});
-    next.add({4, 55, 32});
-    EXPECT_EQ(dmiScalarsGet(next.record, g, 0, next.end()), snmp::kNoSuchName);
-    EXPECT_EQ(next.record.errorIndex, 2u);
-    EXPECT_EQ(below(next.binds[0]), (std::vector<std::uint32_t>{4, 55, 26, 0}));
-    EXPECT_EQ(next.binds[0].valueTag, snmp::kTagInteger);
-    EXPECT_EQ(next.binds[0].valueWord, 0u);
+    EXPECT_EQ(next.add({4, 55, 58, 1, 1}).run(dmiOemStringsGet, {4, 55, 58, 1}), snmp::kNoSuchName);
 }
 
 TEST_F(DmiGroups, LongTextIsCutToTheValueBytes) {
-    resetDmi();
-    const std::string longText(120, 'x');
-    table = testing::DmiBuilder().add(11, {1}, {longText, "short"}).end().bytes;
-    ASSERT_NE(parseDmiTable(table.data(), table.size()), 0u);
-    const GroupDescriptor& g = groupOf({4, 55, 58, 1});
     Request r(snmp::kGetRequest);
-    r.add({4, 55, 58, 1, 1, 0});
-    r.add({4, 55, 58, 1, 1, 1});
-    EXPECT_EQ(dmiOemStringsGet(r.record, g, 0, r.end()), snmp::kNoError);
-    EXPECT_EQ(textOf(r.binds[0]), std::string(80, 'x'));
-    EXPECT_EQ(textOf(r.binds[1]), "short");
+    EXPECT_EQ(
+        r.add({4, 55, 58, 1, 1, 0}).add({4, 55, 58, 1, 1, 1}).run(dmiOemStringsGet, {4, 55, 58, 1}),
+        snmp::kNoError);
+    EXPECT_EQ(r.text(0), std::string(80, 'x'));
+    EXPECT_EQ(r.text(1), "short");
 }
 
-// Each table serves its own records with its own width.
-struct TableCase {
-    std::vector<std::uint32_t> group;
-    snmp::GroupRoutine routine;
-    std::uint32_t lastColumn;
-};
-
-class DmiTableWidths : public ::testing::TestWithParam<TableCase> {
-  protected:
-    void SetUp() override { resetDmi(); }
-    std::vector<std::uint8_t> table;
-};
-
-TEST_P(DmiTableWidths, LastColumnAnsweredAndTheNextRefused) {
-    table = testing::DmiBuilder()
-                .processor(3, 11, 450, 0x52)
-                .module(0x0F, 6)
-                .cache(0x0180, 16)
-                .port(15, 13)
-                .add(9, {1, 6, 5, 4, 4, 1, 0, 6}, {"PCI1"})
-                .add(10, {0x83, 1}, {"Video"})
-                .add(11, {1}, {"OEM"})
-                .end()
-                .bytes;
-    ASSERT_NE(parseDmiTable(table.data(), table.size()), 0u);
-    const TableCase& c = GetParam();
-    const GroupDescriptor& g = groupOf({4, 55, c.group[0], c.group[1]});
-    Request r(snmp::kGetRequest);
-    r.add({4, 55, c.group[0], c.group[1], c.lastColumn, 0});
-    r.add({4, 55, c.group[0], c.group[1], c.lastColumn + 1, 0});
-    EXPECT_EQ(c.routine(r.record, g, 0, r.end()), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 2u);
-    EXPECT_NE(r.binds[0].valueTag, snmp::kTagNull);
+// Each table serves its own records with its own width: the last column answers, the next
+// does not.
+TEST_F(DmiGroups, EachTableAnswersUpToItsLastColumn) {
+    const std::pair<snmp::GroupRoutine, std::uint32_t> tables[] = {
+        {dmiProcessorsGet, 12},    {dmiMemoryModulesGet, 7}, {dmiCachesGet, 6},
+        {dmiPortConnectorsGet, 5}, {dmiSystemSlotsGet, 7},   {dmiOnBoardDevicesGet, 2},
+        {dmiOemStringsGet, 1}};
+    for (std::uint32_t group = 52; group <= 58; ++group) {
+        const auto [routine, last] = tables[group - 52];
+        Request r(snmp::kGetRequest);
+        r.add({4, 55, group, 1, last, 0}).add({4, 55, group, 1, last + 1, 0});
+        EXPECT_EQ(r.run(routine, {4, 55, group, 1}), snmp::kNoSuchName) << group;
+        EXPECT_EQ(r.record.errorIndex, 2u) << group;
+        EXPECT_NE(r.binds[0].valueTag, snmp::kTagNull) << group;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Tables, DmiTableWidths,
-                         ::testing::Values(TableCase{{52, 1}, dmiProcessorsGet, 12},
-                                           TableCase{{53, 1}, dmiMemoryModulesGet, 7},
-                                           TableCase{{54, 1}, dmiCachesGet, 6},
-                                           TableCase{{55, 1}, dmiPortConnectorsGet, 5},
-                                           TableCase{{56, 1}, dmiSystemSlotsGet, 7},
-                                           TableCase{{57, 1}, dmiOnBoardDevicesGet, 2},
-                                           TableCase{{58, 1}, dmiOemStringsGet, 1}));
 
 } // namespace
 } // namespace farlink::inventory

@@ -4,251 +4,185 @@
 #include "link/slip.h"
 #include "platform/event_log.h"
 #include "platform/memory_port.h"
-#include "platform/threads.h"
 #include "service/guarded.h"
 #include "service/stop_flag.h"
 #include "support/station.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <mutex>
+#include <deque>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace farlink::link {
 namespace {
 
-using testing::Bytes;
-using testing::cat;
-using testing::frame;
+using namespace farlink::testing;
 
-// Counts the reads so a test can tell which read cycle handed a frame over.
-class CountingPort final : public platform::SerialPort {
+// Waits until the condition holds, without any time limit a slow machine could fail: only a
+// generous bound, so that a broken reader cannot hang the suite.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+// A line that hands each chunk over in a read of its own (the chunks are all there before the
+// reader starts), and keeps what is written to it and the frames the reader hands on, each with
+// the number of reads made by then: frames with the same number came out of one read cycle.
+// The test looks at what is kept once the counts say it is there.
+class ScriptedPort final : public DiscardingPort {
   public:
-    platform::MemoryPort line;
+    std::deque<Bytes> chunks;
     std::atomic<int> reads{0};
+    std::atomic<int> dsr{-1}; // 1 on, 0 off, -1 the modem status cannot be read
+    Bytes written;
+    std::atomic<std::size_t> writes{0};
+    std::vector<std::pair<Bytes, int>> frames;
+    std::atomic<std::size_t> frameCount{0};
 
-    bool getState(platform::CommState& s) override { return line.getState(s); }
-    bool setState(const platform::CommState& s) override { return line.setState(s); }
-    bool setupQueues(std::uint32_t i, std::uint32_t o) override { return line.setupQueues(i, o); }
-    bool escape(platform::CommEscape f) override { return line.escape(f); }
-    bool setTimeouts(const platform::CommTimeouts& t) override { return line.setTimeouts(t); }
-    bool modemStatus(std::uint32_t& s) override { return line.modemStatus(s); }
-    bool setEventMask(std::uint32_t m) override { return line.setEventMask(m); }
-    platform::WaitOutcome waitEvent(std::uint32_t& e, int t) override {
-        return line.waitEvent(e, t);
+    bool read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        ++reads;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // an idle line does not spin
+        got = 0;
+        if (chunks.empty()) return true;
+        Bytes& chunk = chunks.front();
+        got = std::min(size, chunk.size());
+        std::copy_n(chunk.begin(), got, buffer);
+        chunk.erase(chunk.begin(), chunk.begin() + static_cast<long>(got));
+        if (chunk.empty()) chunks.pop_front();
+        return true;
     }
-    bool read(std::uint8_t* b, std::size_t n, std::size_t& got) override {
-        const bool ok = line.read(b, n, got);
-        if (got > 0) ++reads;
-        return ok;
+    bool write(const std::uint8_t* bytes, std::size_t size, std::size_t& n) override {
+        written.insert(written.end(), bytes, bytes + size);
+        ++writes;
+        n = size;
+        return true;
     }
-    bool write(const std::uint8_t* b, std::size_t n, std::size_t& w) override {
-        return line.write(b, n, w);
+    bool modemStatus(std::uint32_t& status) override {
+        status = dsr == 1 ? platform::kModemStatusDsr : 0;
+        return dsr >= 0;
     }
-    std::string deviceName() const override { return "counting"; }
 };
 
-struct Delivered {
-    Bytes frame;
-    int readCycle;
-};
-
-std::mutex deliveredMutex;
-std::vector<Delivered> delivered;
-CountingPort* currentPort = nullptr;
-
-// Takes the frame as the pipeline would, and releases it.
+// The sink: takes the frame as the pipeline would, and releases it.
 void collect(FrameRequest* request) {
-    {
-        std::lock_guard lock(deliveredMutex);
-        delivered.push_back({Bytes(request->frame, request->frame + request->frameLength),
-                             currentPort->reads.load()});
-    }
+    auto& line = *static_cast<ScriptedPort*>(request->port);
+    line.frames.push_back(
+        {Bytes(request->frame, request->frame + request->frameLength), line.reads});
+    ++line.frameCount;
     service::guardedFree(request->frame);
     service::guardedFree(request);
 }
 
 class PortReaderTest : public ::testing::Test {
   protected:
-    CountingPort port;
+    ScriptedPort port;
     PortContext context;
     std::thread reader;
 
-    void SetUp() override {
-        service::stopFlag = 0;
+    void start(char modem = 'N', const std::string& init = "ATZ", FrameSink sink = collect) {
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
-        delivered.clear();
-        currentPort = &port;
-    }
-    void start(char modem = 'N', const std::string& init = "ATZ") {
+        service::stopFlag = 0;
         PortReaderParams params;
         params.port = &port;
         params.modem = modem;
         init.copy(params.initString.data(), params.initString.size() - 1);
-        reader = std::thread([this, params] { portReader(params, context, collect, false); });
+        reader = std::thread([this, params, sink] { portReader(params, context, sink, false); });
     }
-    void TearDown() override {
+    void stop() {
         service::stopFlag = 1;
         if (reader.joinable()) reader.join();
-        EXPECT_EQ(service::guardedLiveBlocks(), 0u);
     }
-    // Waits (without any time limit that could fail the test on a slow machine) for n frames,
-    // giving up only after a generous bound so a broken reader cannot hang the suite.
-    std::vector<Delivered> waitFrames(std::size_t n) {
-        for (int i = 0; i < 3000; ++i) {
-            {
-                std::lock_guard lock(deliveredMutex);
-                if (delivered.size() >= n) return delivered;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        std::lock_guard lock(deliveredMutex);
-        return delivered;
+    void TearDown() override {
+        stop();
+        // Every block of every frame is released.
+        EXPECT_EQ(service::guardedLiveBlocks(), 0u);
     }
 };
 
-TEST_F(PortReaderTest, FrameSplitOverSeveralReadsIsHandedOverWhole) {
-    start();
-    const Bytes frame = testing::frame({1, 2, 0xC0, 3, 4, 0xDB, 5});
-    port.line.feed(Bytes(frame.begin(), frame.begin() + 3));
-    while (port.reads.load() < 1)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    port.line.feed(Bytes(frame.begin() + 3, frame.end()));
-    const auto got = waitFrames(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].frame, frame);
-}
-
-TEST_F(PortReaderTest, EveryFrameHeldIsAnsweredInTheSameCycle) {
-    start();
-    port.line.feed(cat({frame({1}), frame({2, 2}), frame({3, 3, 3})}));
-    const auto got = waitFrames(3);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].frame, frame({1}));
-    EXPECT_EQ(got[2].frame, frame({3, 3, 3}));
-    EXPECT_EQ(got[0].readCycle, got[2].readCycle) << "a held frame waited for another read";
-}
-
-TEST_F(PortReaderTest, LineNoiseAndEmptyFramesBeforeAFrameAreSkipped) {
-    start();
-    // Modem chatter before the first END, then a doubled END, then two frames whose closing
-    // END is followed straight by the next opening END.
-    port.line.feed(cat({{'O', 'K', '\r', '\n'}, {0xC0}, frame({7, 7}), frame({8})}));
-    const auto got = waitFrames(2);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].frame, frame({7, 7}));
-    EXPECT_EQ(got[1].frame, frame({8}));
-}
-
-TEST_F(PortReaderTest, FrameLongerThanItsBlockIsDroppedAndTheNextOneServed) {
-    start();
-    const Bytes big = frame(Bytes(600, 0x41));
-    port.line.feed(cat({big, frame({9, 9})}));
-    const auto got = waitFrames(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].frame, frame({9, 9}));
-    const auto events = platform::loggedEvents();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].id, 0x40060004u);
-}
-
-TEST_F(PortReaderTest, FrameOfExactlyTheBlockSizeIsServed) {
-    start();
+TEST_F(PortReaderTest, FramesAreCutOutOfTheStreamEveryOneHeldInTheCycleThatReadIt) {
     const Bytes exact = frame(Bytes(kFrameBlockSize - 2, 0x41));
     ASSERT_EQ(exact.size(), kFrameBlockSize);
-    port.line.feed(exact);
-    const auto got = waitFrames(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].frame, exact);
-}
-
-TEST_F(PortReaderTest, PartialFrameFillingTheBufferIsDroppedAndReadingGoesOn) {
-    start();
+    const Bytes split = frame({1, 2, 0xC0, 3, 4, 0xDB, 5});
     Bytes endless(kReceiveBufferSize + 100, 0x41);
     endless[0] = kSlipEnd;
-    port.line.feed(endless);
-    port.line.feed(frame({5}));
-    const auto got = waitFrames(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].frame, frame({5}));
-    EXPECT_GE(platform::loggedEvents().size(), 1u);
-}
-
-TEST_F(PortReaderTest, ModemGetsItsInitStringWhenDsrIsOnAndWhenAskedAgain) {
-    const std::string init39(39, 'A');
-    port.line.setDsr(true);
-    start('Y', init39);
-    ASSERT_TRUE(port.line.waitWritten(41, 30000));
-    Bytes expected(init39.begin(), init39.end());
-    expected.push_back('\r');
-    expected.push_back('\n');
-    EXPECT_EQ(port.line.takeWritten(), expected);
-
-    context.reinitialise = 'Y';
-    ASSERT_TRUE(port.line.waitWritten(82, 30000));
-    EXPECT_EQ(port.line.takeWritten(), expected);
-    EXPECT_EQ(context.reinitialise.load(), 'N');
-}
-
-TEST_F(PortReaderTest, ModemOffOrUnreadableSendsNothingAndReadingGoesOn) {
-    port.line.setDsr(false);
-    start('Y');
-    port.line.feed(frame({4}));
-    ASSERT_EQ(waitFrames(1).size(), 1u);
-    EXPECT_TRUE(port.line.takeWritten().empty());
-}
-
-TEST_F(PortReaderTest, UnreadableModemStatusSkipsOnlyThatCycle) {
-    port.line.failModemStatus(true);
-    start('Y');
-    port.line.feed(frame({6}));
-    ASSERT_EQ(waitFrames(1).size(), 1u);
-    EXPECT_TRUE(port.line.takeWritten().empty());
-}
-
-// A GetRequest for .25.2.1.0 in its IPv4 and UDP headers (UDP checksum 0), as a station sends it.
-const Bytes kGetDatagram =
-    testing::udpDatagram(testing::snmpMessage(testing::kGetRequest, 7, {{testing::mib({2, 1, 0})}}),
-                         {.sourcePort = 40000});
-
-// Counts the reply frames written so far (each is END ... END).
-std::size_t countReplies(const Bytes& written) {
-    std::size_t ends = 0;
-    for (std::uint8_t b : written) ends += b == kSlipEnd;
-    return ends / 2;
+    // Modem chatter before the first END and a doubled END go; a frame longer than its block is
+    // dropped with an event; the others follow straight on one another's closing END, one of
+    // them split over two reads. Then a partial frame fills the whole buffer: it is dropped
+    // with an event, and reading goes on.
+    const Bytes chatter = {'O', 'K', '\r', '\n', kSlipEnd};
+    port.chunks = {cat({chatter, frame({7}), frame(Bytes(600, 0x41)), exact, frame({8, 8}),
+                        Bytes(split.begin(), split.begin() + 3)}),
+                   Bytes(split.begin() + 3, split.end()), cat({endless, frame({5})})};
+    start();
+    eventually([&] { return port.frameCount >= 5; });
+    stop();
+    const auto& got = port.frames;
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[0].first, frame({7}));
+    EXPECT_EQ(got[1].first, exact);
+    EXPECT_EQ(got[2].first, frame({8, 8}));
+    EXPECT_EQ(got[3].first, split);
+    EXPECT_EQ(got[4].first, frame({5}));
+    EXPECT_EQ(got[0].second, got[2].second) << "a held frame waited for another read";
+    EXPECT_GT(got[3].second, got[2].second);
+    const auto events = platform::loggedEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].id, 0x40060004u);
+    EXPECT_EQ(events[1].id, 0x40060004u);
 }
 
 TEST_F(PortReaderTest, EveryFrameAfterLineNoiseAndAResynchronisingEndIsAnswered) {
-    PortReaderParams params;
-    params.port = &port;
-    reader = std::thread([this, params] { portReader(params, context, processFrame, false); });
-
+    const Bytes get = frame(udpDatagram(snmpMessage(kGetRequest, 7, {{mib({2, 1, 0})}})));
     std::mt19937 random(20261206);
-    constexpr int kFrames = 40;
+    constexpr long kFrames = 40;
     for (int i = 0; i < kFrames; ++i) {
         // Noise of any bytes, ENDs and escapes included, some of it long enough to overflow a
         // frame block, then one END that ends whatever the noise opened.
         Bytes noise(random() % (i % 5 == 0 ? 900 : 60));
-        for (std::uint8_t& b : noise) b = static_cast<std::uint8_t>(random());
+        for (std::uint8_t& b : noise)
+            b = static_cast<std::uint8_t>(random());
         noise.push_back(kSlipEnd);
-        port.line.feed(cat({noise, frame(kGetDatagram)}));
+        port.chunks.push_back(cat({noise, get}));
     }
-    Bytes written;
-    for (int i = 0; i < 3000 && countReplies(written) < kFrames; ++i) {
-        port.line.waitWritten(written.size() + 1, 10);
-        const Bytes more = port.line.takeWritten();
-        written.insert(written.end(), more.begin(), more.end());
+    start('N', "ATZ", processFrame);
+    eventually([&] { return port.writes >= kFrames; });
+    stop();
+    // Each reply is one frame, END ... END.
+    EXPECT_EQ(std::ranges::count(port.written, kSlipEnd) / 2, kFrames);
+}
+
+TEST_F(PortReaderTest, ModemGetsItsInitStringOnlyWithDsrOnAndAgainWhenAsked) {
+    // With DSR off, or the modem status unreadable, nothing is sent and reading goes on.
+    for (const int dsr : {0, -1}) {
+        port.dsr = dsr;
+        port.chunks = {frame({4})};
+        start('Y');
+        EXPECT_TRUE(eventually([&] { return port.frameCount == (dsr == 0 ? 1 : 2); })) << dsr;
+        stop();
     }
-    EXPECT_EQ(countReplies(written), static_cast<std::size_t>(kFrames));
-    service::stopFlag = 1;
-    reader.join();
-    EXPECT_EQ(service::guardedLiveBlocks(), 0u) << "every block of every frame is released";
+    EXPECT_TRUE(port.written.empty());
+
+    const std::string init39(39, 'A');
+    const Bytes line = cat({Bytes(init39.begin(), init39.end()), {'\r', '\n'}});
+    port.dsr = 1;
+    start('Y', init39);
+    ASSERT_TRUE(eventually([&] { return port.writes == 1; }));
+    EXPECT_EQ(port.written, line);
+    context.reinitialise = 'Y';
+    ASSERT_TRUE(eventually([&] { return port.writes == 2; }));
+    stop();
+    EXPECT_EQ(port.written, cat({line, line}));
+    EXPECT_EQ(context.reinitialise.load(), 'N');
 }
 
 TEST(ModemMonitor, DsrChangeSendsTheInitStringAndAsksTheReaderToo) {
@@ -264,15 +198,13 @@ TEST(ModemMonitor, DsrChangeSendsTheInitStringAndAsksTheReaderToo) {
         port.setDsr(i % 2 == 1);
         answered = port.waitWritten(5, 5000);
     }
+    // The monitor raises the flag just after its write: wait for it, within a generous bound.
+    EXPECT_TRUE(eventually([&] { return context.reinitialise.load() == 'Y'; }));
+    service::stopFlag = 1;
+    monitor.join();
     ASSERT_TRUE(answered);
     const Bytes written = port.takeWritten();
     EXPECT_EQ(Bytes(written.begin(), written.begin() + 5), (Bytes{'A', 'T', 'Z', '\r', '\n'}));
-    // The monitor raises the flag just after its write: wait for it, within a generous bound.
-    for (int i = 0; i < 3000 && context.reinitialise.load() != 'Y'; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(context.reinitialise.load(), 'Y');
-    service::stopFlag = 1;
-    monitor.join();
 }
 
 } // namespace

@@ -12,22 +12,21 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace farlink::link {
 namespace {
 
-using farlink::testing::TempProfileDir;
+using Texts = std::vector<std::string>;
 
 std::string section(int n, const std::string& keys) {
     return "[Serial Port Parameters." + std::to_string(n) + "]\n" + keys;
 }
 
-const std::string kGoodKeys = "PortNumber=COM1\nModem=Y\nParity=none\nModemInitString=ATZ\n";
-
 class SerialSetupTest : public ::testing::Test {
   protected:
-    TempProfileDir dir;
+    farlink::testing::TempProfileDir dir;
     std::vector<platform::PtyPair> lines;
 
     void SetUp() override {
@@ -37,12 +36,17 @@ class SerialSetupTest : public ::testing::Test {
     }
     void TearDown() override {
         service::stopFlag = 1;
-        for (int i = 0; i < 500 && platform::runningThreads() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        threadsSettleAt(0);
         for (PortRecord& r : portTable.ports)
             if (r.port) platform::closeSerialPort(r.port);
         for (auto& line : lines)
             platform::closePtyPair(line);
+    }
+    // Waits, within a generous bound, until n threads are running.
+    static bool threadsSettleAt(int n) {
+        for (int i = 0; i < 500 && platform::runningThreads() != n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return platform::runningThreads() == n;
     }
     // Gives COMn a pseudo-terminal line.
     void wire(const char* portName) {
@@ -51,106 +55,80 @@ class SerialSetupTest : public ::testing::Test {
         ASSERT_TRUE(platform::exposeAsComPort(pair, portName));
         lines.push_back(pair);
     }
-    std::vector<std::string> eventTexts() {
-        std::vector<std::string> texts;
+    Texts eventTexts() {
+        Texts texts;
         for (const auto& e : platform::loggedEvents()) {
             EXPECT_EQ(e.id, 0x40060001u);
             texts.push_back(e.strings.at(0));
         }
+        platform::clearLoggedEvents();
         return texts;
     }
 };
 
-TEST_F(SerialSetupTest, PortIsUsedOnlyWithModemYAndFailsWithoutParityOrInitString) {
+TEST_F(SerialSetupTest, PortIsUsedOnlyWithModemYAndRefusedWithoutParityInitStringOrComName) {
     wire("COM2");
-    dir.write("TESSEL.INI", section(1, "PortNumber=COM2\n"));
-    EXPECT_EQ(outOfBandThread(), 1);
-    EXPECT_TRUE(eventTexts().empty()) << "a port without Modem=Y is simply not used";
-
-    dir.write("TESSEL.INI",
-              section(1, "PortNumber=COM2\nModem=y\nParity=NONE\nModemInitString=AT\n"));
-    EXPECT_EQ(outOfBandThread(), 1);
-    EXPECT_TRUE(eventTexts().empty()) << "a lower-case y leaves the port out";
-
-    dir.write("TESSEL.INI", section(1, "PortNumber=COM2\nModem=Y\n"));
-    EXPECT_EQ(outOfBandThread(), 1);
-    EXPECT_EQ(eventTexts(), std::vector<std::string>{" Failed to configure COM PORT 1"});
-    platform::clearLoggedEvents();
-
-    dir.write("TESSEL.INI", section(1, "PortNumber=COM2\nModem=Y\nParity=none\n"));
-    EXPECT_EQ(outOfBandThread(), 1);
-    EXPECT_EQ(eventTexts(), std::vector<std::string>{" Failed to configure COM PORT 1"});
-}
-
-TEST_F(SerialSetupTest, CompleteSectionIsSetUpWithItsDefaults) {
-    wire("COM2");
-    dir.write("TESSEL.INI",
-              section(1, "PortNumber=com2\nModem=Y\nParity=none\nModemInitString=ATZ\n"));
-    fillPortTable();
-    PortRecord& record = portTable.ports[0];
-    ASSERT_EQ(record.use, 'Y');
-    ASSERT_EQ(configurePort(record), 1);
-    platform::CommState state;
-    ASSERT_TRUE(record.port->getState(state));
-    EXPECT_EQ(state.baudRate, 9600u);
-    EXPECT_EQ(state.byteSize, 8);
-    EXPECT_EQ(state.parity, 0);
-    EXPECT_EQ(state.stopBits, 0);
-}
-
-TEST_F(SerialSetupTest, LineSettingsOutsideTheirRangesFailThePort) {
-    wire("COM1");
-    const std::string base = "PortNumber=COM1\nModem=Y\nModemInitString=ATZ\n";
-    for (const std::string bad : {"Parity=none\nBaud=115200\n", "Parity=none\ndataBits=9\n",
-                                  "Parity=none\nstopBits=3\n", "Parity=EVENLY\n"}) {
-        dir.write("TESSEL.INI", section(1, base + bad));
-        fillPortTable();
-        EXPECT_EQ(configurePort(portTable.ports[0]), 0) << bad;
-        EXPECT_EQ(portTable.ports[0].port, nullptr) << "a failed port is closed again";
-    }
-    for (const std::string good : {"Parity=none\nBaud=14400\n",
-                                   "Parity=Space\nstopBits=2\ndataBits=7\nBaud=57600\n"}) {
-        dir.write("TESSEL.INI", section(1, base + good));
-        fillPortTable();
-        EXPECT_EQ(configurePort(portTable.ports[0]), 1) << good;
-        platform::closeSerialPort(portTable.ports[0].port);
-        portTable.ports[0].port = nullptr;
-    }
-}
-
-TEST_F(SerialSetupTest, NamesOtherThanComOneToFourAreRefusedWithoutOpening) {
     EXPECT_EQ(openComPort("COM5"), nullptr);
     EXPECT_EQ(openComPort("/dev/null"), nullptr);
-    dir.write("TESSEL.INI",
-              section(3, "PortNumber=COM5\nModem=Y\nParity=NONE\nModemInitString=A\n"));
-    EXPECT_EQ(outOfBandThread(), 1);
-    EXPECT_EQ(eventTexts(), std::vector<std::string>{" Failed to configure COM PORT 3"});
+    const Texts failed = {" Failed to configure COM PORT 1"};
+    // A port section, and the events of a thread that brings no port up.
+    const std::pair<std::string, Texts> cases[] = {
+        {"PortNumber=COM2\n", {}}, // without Modem=Y the port is simply not used
+        {"PortNumber=COM2\nModem=y\nParity=NONE\nModemInitString=AT\n", {}},
+        {"PortNumber=COM2\nModem=Y\n", failed},
+        {"PortNumber=COM2\nModem=Y\nParity=none\n", failed},
+        {"PortNumber=COM5\nModem=Y\nParity=NONE\nModemInitString=A\n", failed}};
+    for (const auto& [keys, events] : cases) {
+        dir.write("TESSEL.INI", section(1, keys));
+        EXPECT_EQ(outOfBandThread(), 1) << keys;
+        EXPECT_EQ(eventTexts(), events) << keys;
+    }
+}
+
+TEST_F(SerialSetupTest, LineSettingsOutsideTheirRangesFailThePortAndCloseIt) {
+    wire("COM1");
+    const std::string base = "PortNumber=com1\nModem=Y\nModemInitString=ATZ\n";
+    // Settings, and the speed and stop bits they give ({} when refused); the first one passing
+    // is all defaults. A pseudo-terminal holds its framing at eight bits without parity.
+    using Line = std::pair<unsigned, int>;
+    const std::pair<std::string, Line> cases[] = {
+        {"Parity=none\nBaud=115200\n", {}},
+        {"Parity=none\ndataBits=9\n", {}},
+        {"Parity=none\nstopBits=3\n", {}},
+        {"Parity=EVENLY\n", {}},
+        {"Parity=none\n", {9600, 0}},
+        {"Parity=none\nBaud=14400\n", {14400, 0}},
+        {"Parity=Space\nstopBits=2\ndataBits=7\nBaud=57600\n", {57600, 2}}};
+    for (const auto& [keys, want] : cases) {
+        dir.write("TESSEL.INI", section(1, base + keys));
+        fillPortTable();
+        PortRecord& record = portTable.ports[0];
+        const bool passes = want.first != 0;
+        ASSERT_EQ(configurePort(record), passes ? 1 : 0) << keys;
+        if (!passes) {
+            EXPECT_EQ(record.port, nullptr) << keys;
+            continue;
+        }
+        platform::CommState s;
+        ASSERT_TRUE(record.port->getState(s));
+        EXPECT_EQ(Line(s.baudRate, s.stopBits), want) << keys;
+        platform::closeSerialPort(record.port);
+        record.port = nullptr;
+    }
 }
 
 TEST_F(SerialSetupTest, ThreePortsOneFailingGiveTwoReadersAndOneEvent) {
     wire("COM1");
     wire("COM3");
     dir.write("TESSEL.INI",
-              section(1, kGoodKeys) +
+              section(1, "PortNumber=COM1\nModem=Y\nParity=none\nModemInitString=ATZ\n") +
                   section(2, "PortNumber=COM3\nModem=Y\nParity=odd\nModemInitString=AT\n") +
                   section(4, "PortNumber=COM4\nModem=Y\nParity=even\nModemInitString=\n"));
     EXPECT_EQ(outOfBandThread(), 0);
-    EXPECT_EQ(eventTexts(), std::vector<std::string>{" Failed to configure COM PORT 4"});
+    EXPECT_EQ(eventTexts(), Texts{" Failed to configure COM PORT 4"});
     // The modem monitors end at once on lines without modem signals; the readers stay.
-    int running = -1;
-    for (int i = 0; i < 500; ++i) {
-        running = platform::runningThreads();
-        if (running == 2) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(running, 2);
+    EXPECT_TRUE(threadsSettleAt(2)) << platform::runningThreads();
     EXPECT_EQ(portTable.ports[3].use, 'N');
-}
-
-TEST_F(SerialSetupTest, NoPortSectionsNoEventsAndTheThreadEndsWithOne) {
-    dir.write("TESSEL.INI", "[environment]\npassword=x\n");
-    EXPECT_EQ(outOfBandThread(), 1);
-    EXPECT_TRUE(platform::loggedEvents().empty());
 }
 
 } // namespace

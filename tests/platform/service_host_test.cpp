@@ -1,5 +1,6 @@
 #include "platform/service_host.h"
 
+#include "platform/systemd_host.h"
 #include "platform/threads.h"
 #include "support/test_support.h"
 
@@ -8,10 +9,12 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <pthread.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -21,40 +24,20 @@ namespace {
 using farlink::testing::ScopedEnv;
 using farlink::testing::TempProfileDir;
 
-// Waits in short steps until the condition holds, with a generous bound so that a fault shows
-// as a failure rather than a hung test.
-template <typename Condition> bool eventually(Condition condition) {
-    for (int step = 0; step < 20000; ++step) {
-        if (condition()) return true;
-        sleepMs(1);
-    }
-    return condition();
-}
-
-// A datagram socket standing in for systemd's notification socket.
+// A datagram socket standing in for systemd's notification socket, bound at `name`: a path, or
+// after an '@' a name in the abstract namespace.
 class NotifyListener {
   public:
-    // Bound at a path in dir, or in the abstract namespace when abstractName is given.
-    explicit NotifyListener(const std::string& dir, const std::string& abstractName = {}) {
+    explicit NotifyListener(const std::string& name) : name_(name) {
         fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        socklen_t length;
-        if (abstractName.empty()) {
-            name_ = dir + "/notify";
-            std::strncpy(address.sun_path, name_.c_str(), sizeof address.sun_path - 1);
-            length = sizeof address;
-        } else {
-            name_ = "@" + abstractName;
-            std::memcpy(address.sun_path + 1, abstractName.data(), abstractName.size());
-            length =
-                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + abstractName.size());
-        }
+        std::memcpy(address.sun_path, name.data(), name.size());
+        if (name[0] == '@') address.sun_path[0] = '\0';
+        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
         bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0;
     }
     ~NotifyListener() { ::close(fd_); }
-    bool bound() const { return bound_; }
-    const std::string& name() const { return name_; }
 
     // The datagram waiting, or "(none)". A local datagram is queued before sendto returns, so
     // there is nothing to wait for.
@@ -64,72 +47,44 @@ class NotifyListener {
         return n < 0 ? std::string("(none)") : std::string(buffer, static_cast<std::size_t>(n));
     }
 
-  private:
     int fd_ = -1;
     bool bound_ = false;
     std::string name_;
 };
 
-struct NotifyCase {
-    std::uint32_t state;
-    const char* datagram;
-};
-
-class NotifyMessages : public ::testing::TestWithParam<NotifyCase> {};
-
-TEST_P(NotifyMessages, EachStateSendsItsLines) {
-    TempProfileDir dir;
-    NotifyListener listener(dir.path());
-    ASSERT_TRUE(listener.bound());
-    ScopedEnv socket("NOTIFY_SOCKET", listener.name());
+bool report(std::uint32_t state) {
     ServiceStatus status;
-    status.currentState = GetParam().state;
-    status.checkPoint = 2;
-    status.waitHint = 3000;
-    EXPECT_TRUE(setServiceStatus(status));
-    EXPECT_EQ(listener.take(), GetParam().datagram);
-    EXPECT_EQ(listener.take(), "(none)") << "one report is one datagram";
+    status.currentState = state;
+    return setServiceStatus(status);
 }
 
-INSTANTIATE_TEST_SUITE_P(ServiceHost, NotifyMessages,
-                         ::testing::Values(NotifyCase{kStateStartPending, "STATUS=Starting"},
-                                           NotifyCase{kStateRunning, "READY=1\nSTATUS=Running"},
-                                           NotifyCase{kStateStopPending,
-                                                      "STOPPING=1\nSTATUS=Stopping"},
-                                           NotifyCase{kStateStopped, "STATUS=Stopped"}));
-
-TEST(ServiceHost, AbstractNotifySocketIsReached) {
-    NotifyListener listener("", "farlink-test-notify-" + std::to_string(::getpid()));
-    ASSERT_TRUE(listener.bound());
-    ScopedEnv socket("NOTIFY_SOCKET", listener.name());
-    ServiceStatus status;
-    status.currentState = kStateRunning;
-    EXPECT_TRUE(setServiceStatus(status));
-    EXPECT_EQ(listener.take(), "READY=1\nSTATUS=Running");
-}
-
-TEST(ServiceHost, WithoutNotifySocketTheStatusIsKeptAndCountsAsDelivered) {
-    ScopedEnv socket("NOTIFY_SOCKET", "");
-    const ServiceStatus status{0x10, kStateStopPending, 5, 0, 0, 1, 3000};
-    EXPECT_TRUE(setServiceStatus(status));
-    const ServiceStatus kept = lastReportedStatus();
-    EXPECT_EQ(kept.serviceType, 0x10u);
-    EXPECT_EQ(kept.currentState, kStateStopPending);
-    EXPECT_EQ(kept.controlsAccepted, 5u);
-    EXPECT_EQ(kept.checkPoint, 1u);
-    EXPECT_EQ(kept.waitHint, 3000u);
-}
-
-TEST(ServiceHost, UndeliverableReportFailsButIsKept) {
+TEST(ServiceHost, EachStateIsOneDatagramToTheNotifySocket) {
     TempProfileDir dir;
+    NotifyListener listener(dir.path() + "/notify");
+    ASSERT_TRUE(listener.bound_);
+    ScopedEnv socket("NOTIFY_SOCKET", listener.name_);
+    const std::pair<std::uint32_t, const char*> expected[] = {
+        {kStateStartPending, "STATUS=Starting"},
+        {kStateRunning, "READY=1\nSTATUS=Running"},
+        {kStateStopPending, "STOPPING=1\nSTATUS=Stopping"},
+        {kStateStopped, "STATUS=Stopped"}};
+    for (const auto& [state, datagram] : expected) {
+        EXPECT_TRUE(report(state));
+        EXPECT_EQ(listener.take(), datagram);
+        EXPECT_EQ(listener.take(), "(none)") << "one report is one datagram";
+    }
+    NotifyListener abstract("@farlink-test-notify-" + std::to_string(::getpid()));
+    ASSERT_TRUE(abstract.bound_);
+    ScopedEnv abstractSocket("NOTIFY_SOCKET", abstract.name_);
+    EXPECT_TRUE(report(kStateRunning));
+    EXPECT_EQ(abstract.take(), "READY=1\nSTATUS=Running");
+    ScopedEnv outsideSystemd("NOTIFY_SOCKET", "");
+    EXPECT_TRUE(report(kStateStopPending)) << "nobody listens: kept and counted as delivered";
+    EXPECT_EQ(lastReportedStatus().currentState, kStateStopPending);
     for (const std::string& name :
          {dir.path() + "/nobody-listens", std::string("relative/path"), std::string("@")}) {
-        ScopedEnv socket("NOTIFY_SOCKET", name);
-        ServiceStatus status;
-        status.currentState = kStateRunning;
-        status.checkPoint = static_cast<std::uint32_t>(name.size());
-        EXPECT_FALSE(setServiceStatus(status)) << name;
-        EXPECT_EQ(lastReportedStatus().checkPoint, name.size()) << name;
+        ScopedEnv unreachable("NOTIFY_SOCKET", name);
+        EXPECT_FALSE(report(kStateRunning)) << name;
     }
 }
 
@@ -146,43 +101,76 @@ void recordControl(std::uint32_t control) {
 
 void mainRaisingSignal() {
     ASSERT_TRUE(registerControlHandler("FARLINK", recordControl));
-    // Sent to the process, as systemd and kill(1) do; the dispatcher takes it.
+    // Sent to the process, as systemd and kill(1) do; the dispatcher takes it. The wait is
+    // bounded so that a fault shows as a failure rather than a hung test.
     ::kill(::getpid(), signalToRaise.load());
-    EXPECT_TRUE(eventually([] { return seenControl.load() != 0; }));
+    for (int step = 0; step < 20000 && seenControl.load() == 0; ++step)
+        sleepMs(1);
+    EXPECT_NE(seenControl.load(), 0u);
     mainReturned = true;
 }
 
-struct SignalCase {
-    int signalNumber;
-    std::uint32_t control;
-};
-
-class SignalControls : public ::testing::TestWithParam<SignalCase> {};
+class SignalControls : public ::testing::TestWithParam<std::pair<int, std::uint32_t>> {};
 
 TEST_P(SignalControls, SignalBecomesItsControlOnTheDispatcherThread) {
     // Outside a stopping systemd host a SIGTERM is a plain stop.
-    signalToRaise = GetParam().signalNumber;
+    signalToRaise = GetParam().first;
     seenControl = 0;
     mainReturned = false;
     ASSERT_TRUE(startServiceDispatcher("FARLINK", mainRaisingSignal));
     EXPECT_TRUE(mainReturned) << "the service routine runs on the calling thread to its end";
-    EXPECT_EQ(seenControl.load(), GetParam().control);
+    EXPECT_EQ(seenControl.load(), GetParam().second);
     EXPECT_FALSE(pthread_equal(handlerThread.load(), pthread_self()))
         << "controls arrive on the dispatcher's thread";
 }
 
 INSTANTIATE_TEST_SUITE_P(ServiceHost, SignalControls,
-                         ::testing::Values(SignalCase{SIGTERM, kControlStop},
-                                           SignalCase{SIGINT, kControlStop},
-                                           SignalCase{SIGPWR, kControlShutdown}));
+                         ::testing::Values(std::pair{SIGTERM, kControlStop},
+                                           std::pair{SIGINT, kControlStop},
+                                           std::pair{SIGPWR, kControlShutdown}));
 
-TEST(ServiceHost, DeliveredControlReachesTheRegisteredHandler) {
-    deliverControl(kControlStop); // nobody registered yet: nothing happens
-    seenControl = 0;
-    EXPECT_FALSE(registerControlHandler("FARLINK", nullptr));
-    ASSERT_TRUE(registerControlHandler("FARLINK", recordControl));
-    deliverControl(kControlInterrogate);
-    EXPECT_EQ(seenControl.load(), kControlInterrogate);
+// A stand-in `systemctl` found first on PATH: a shell script the test writes.
+class FakeSystemctl : public ::testing::Test {
+  protected:
+    void install(const std::string& body) {
+        dir_.write("systemctl", "#!/bin/sh\n" + body);
+        ::chmod((dir_.path() + "/systemctl").c_str(), 0755);
+    }
+
+    TempProfileDir dir_;
+    ScopedEnv path_{"PATH", dir_.path() + ":" + std::getenv("PATH")};
+};
+
+TEST_F(FakeSystemctl, ChildStartsWithNoSignalBlocked) {
+    // The agent blocks its control signals in every thread; systemctl must not inherit that.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGPWR);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // Read with the shell's own builtins: a forked helper would catch the shell in the middle
+    // of its fork, when it blocks everything for a moment.
+    install("while read -r line; do case $line in SigBlk*) echo \"$line\";; esac; done "
+            "</proc/$$/status\n");
+    std::string output;
+    EXPECT_EQ(runSystemctl({"is-system-running"}, nullptr, 10000), 0);
+    EXPECT_EQ(runSystemctl({"is-system-running"}, &output, 10000), 0);
+    EXPECT_EQ(output, "SigBlk:\t0000000000000000\n");
+}
+
+TEST_F(FakeSystemctl, ArgumentsStatusAndOutputPassAndACallThatDoesNotEndIsCutOff) {
+    install("echo \"$*\"\nexit 3\n");
+    std::string output;
+    EXPECT_EQ(runSystemctl({"start", "--no-block", "farlink.service"}, &output, 10000), 3);
+    EXPECT_EQ(output, "--no-ask-password start --no-block farlink.service\n");
+    install("exec sleep 600\n");
+    errno = 0;
+    EXPECT_EQ(runSystemctl({"is-system-running"}, nullptr, 100), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    ScopedEnv path("PATH", dir_.path() + "/nowhere");
+    errno = 0;
+    EXPECT_EQ(runSystemctl({"is-system-running"}, nullptr, 10000), -1);
+    EXPECT_EQ(errno, ENOENT);
 }
 
 } // namespace

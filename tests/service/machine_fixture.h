@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -34,30 +35,8 @@ struct MachineState {
 };
 inline MachineState machine;
 
-inline void countSleep(std::uint32_t milliseconds) {
-    machine.sleeps.push_back(milliseconds);
-    int retries = 0;
-    for (std::uint32_t ms : machine.sleeps)
-        retries += ms == 2000;
-    if (milliseconds == 2000 && retries == machine.mappingAppearsAtRetry) {
-        platform::SharedMapping mapping;
-        platform::createSharedMapping(machine.shmName, kSharedBlockSize, mapping);
-    }
-}
-
-inline bool countThread(std::function<void()>) {
-    return ++machine.threadsStarted != machine.failThreadStart;
-}
-
-inline void recordExit(int code) {
-    machine.exitCodes.push_back(code);
-}
-
 inline int countOf(const std::vector<std::uint32_t>& values, std::uint32_t value) {
-    int n = 0;
-    for (std::uint32_t v : values)
-        n += v == value;
-    return n;
+    return static_cast<int>(std::count(values.begin(), values.end(), value));
 }
 
 inline int countLines(const std::string& text, const std::string& line) {
@@ -73,16 +52,14 @@ class MachineTest : public ::testing::Test {
     std::string image = windir.path() + "/machine";
     testing::ScopedEnv imageEnv{"FARLINK_MACHINE", image};
     testing::ScopedEnv recordEnv{"FARLINK_MACHINE_RECORD", windir.path() + "/record.log"};
-    std::string shmName = uniqueShmName();
-    testing::ScopedEnv shmEnv{"FARLINK_SHM_NAME", shmName};
-
-    static std::string uniqueShmName() {
+    // A name of this case alone (parameterised names carry a '/', which a name may not).
+    std::string shmName = [] {
         std::string name = "farlink-test-" + std::to_string(::getpid()) + "-" +
                            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
+        std::replace(name.begin(), name.end(), '/', '_');
         return name;
-    }
+    }();
+    testing::ScopedEnv shmEnv{"FARLINK_SHM_NAME", shmName};
 
     void SetUp() override {
         std::filesystem::create_directories(image + "/services");
@@ -101,9 +78,19 @@ class MachineTest : public ::testing::Test {
         eisaSlots = {};
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
-        platform::setSleepHook(countSleep);
-        setThreadStarter(countThread);
-        setProcessExit(recordExit);
+        // The in-band agent's block appears during the sleep of the chosen retry.
+        platform::setSleepHook([](std::uint32_t milliseconds) {
+            machine.sleeps.push_back(milliseconds);
+            if (milliseconds == 2000 &&
+                countOf(machine.sleeps, 2000) == machine.mappingAppearsAtRetry) {
+                platform::SharedMapping mapping;
+                platform::createSharedMapping(machine.shmName, kSharedBlockSize, mapping);
+            }
+        });
+        setThreadStarter([](std::function<void()>) {
+            return ++machine.threadsStarted != machine.failThreadStart;
+        });
+        setProcessExit([](int code) { machine.exitCodes.push_back(code); });
     }
 
     void TearDown() override {
@@ -120,11 +107,10 @@ class MachineTest : public ::testing::Test {
 
     // The KORU driver of the image answers `code` with these bytes.
     void answer(std::uint32_t code, const std::vector<std::uint8_t>& bytes) {
-        const std::string dir = image + "/devices/KORU";
-        std::filesystem::create_directories(dir);
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "/%08x.bin", static_cast<unsigned>(code));
-        std::ofstream(dir + name, std::ios::binary)
+        std::filesystem::create_directories(image + "/devices/KORU");
+        std::ofstream(image + "/devices/KORU" + name, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
     }

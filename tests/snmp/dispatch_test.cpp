@@ -3,120 +3,99 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <vector>
 
 namespace farlink::snmp {
 namespace {
 
-constexpr std::uint32_t kPrefix[] = {1, 3, 6, 1, 4, 1, 32473, 25};
+using Suffix = std::vector<std::uint32_t>; // below 1.3.6.1.4.1.32473.25
 
-Oid oid(std::initializer_list<std::uint32_t> suffix) {
-    Oid o;
-    for (std::uint32_t v : kPrefix) o.sub[o.count++] = v;
-    for (std::uint32_t v : suffix) o.sub[o.count++] = v;
-    return o;
-}
-
-VarBind binding(std::initializer_list<std::uint32_t> suffix) {
+VarBind binding(const Suffix& suffix) {
     VarBind b;
-    b.name = oid(suffix);
+    for (std::uint32_t v : {1u, 3u, 6u, 1u, 4u, 1u, 32473u, 25u})
+        b.name.sub[b.name.count++] = v;
+    for (std::uint32_t v : suffix)
+        b.name.sub[b.name.count++] = v;
     return b;
 }
 
-std::vector<std::uint32_t> suffixOf(const Oid& o) {
-    return std::vector<std::uint32_t>(o.sub.begin() + 8, o.sub.begin() + o.count);
+Suffix suffixOf(const Oid& o) {
+    return Suffix(o.sub.begin() + 8, o.sub.begin() + o.count);
 }
 
-int indexOf(std::initializer_list<std::uint32_t> suffix) {
-    const Oid o = oid(suffix);
+int indexOf(const Suffix& suffix) {
+    const Oid o = binding(suffix).name;
     const int index = groupIndexOf(std::span(o.sub.data(), o.count));
     EXPECT_GE(index, 0);
     return index;
 }
 
-const GroupDescriptor& groupAt(std::initializer_list<std::uint32_t> suffix) {
-    return *groupRegistry[indexOf(suffix)];
+struct StepCase {
+    Suffix group;
+    Suffix name;
+    std::uint32_t result;
+    Suffix after;
+};
+
+class StepInstanceTest : public ::testing::TestWithParam<StepCase> {};
+
+TEST_P(StepInstanceTest, StepsTheNameToTheNextInstance) {
+    const StepCase& c = GetParam();
+    VarBind b = binding(c.name);
+    EXPECT_EQ(stepInstance(b, *groupRegistry[indexOf(c.group)]), c.result);
+    EXPECT_EQ(suffixOf(b.name), c.after);
 }
 
-TEST(StepInstance, ScalarGroupGivesInstanceZeroOnceThenEnds) {
-    const GroupDescriptor& nic = groupAt({2});
-    VarBind b = binding({2, 6});
-    EXPECT_EQ(stepInstance(b, nic), 0u);
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{2, 6, 0}));
-    EXPECT_EQ(stepInstance(b, nic), 2u);
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{2, 6, 0}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Odometer, StepInstanceTest, ::testing::ValuesIn(std::vector<StepCase>{
+    // A scalar gives instance 0 once, then ends.
+    {{2}, {2, 6}, 0, {2, 6, 0}}, {{2}, {2, 6, 0}, 2, {2, 6, 0}},
+    // A bounded index (1 to 2) starts at its minimum and wraps to it at the end.
+    {{1, 1, 1}, {1, 1, 1, 2}, 0, {1, 1, 1, 2, 1}}, {{1, 1, 1}, {1, 1, 1, 2, 1}, 0, {1, 1, 1, 2, 2}},
+    {{1, 1, 1}, {1, 1, 1, 2, 2}, 2, {1, 1, 1, 2, 1}},
+    // .3.5.1 steps 0 to 8, whatever its first column describes.
+    {{3, 5, 1}, {3, 5, 1, 2, 8}, 2, {3, 5, 1, 2, 0}},
+    // An unbounded instance starts at 0 and only counts up.
+    {{7, 2, 1}, {7, 2, 1, 3}, 0, {7, 2, 1, 3, 0}},
+    {{7, 2, 1}, {7, 2, 1, 3, 4000}, 0, {7, 2, 1, 3, 4001}}}));
+// clang-format on
+
+struct FindCase {
+    Suffix name;
+    std::uint8_t pduType;
+    Suffix group; // empty when no group owns the name
+    Suffix after;
+};
+
+class FindGroupTest : public ::testing::TestWithParam<FindCase> {};
+
+TEST_P(FindGroupTest, FindsTheOwnerAndRewritesOnlyForGetNext) {
+    const FindCase& c = GetParam();
+    VarBind b = binding(c.name);
+    EXPECT_EQ(findGroup(b, c.pduType), c.group.empty() ? -1 : indexOf(c.group));
+    EXPECT_EQ(suffixOf(b.name), c.after);
+    for (std::size_t i = b.name.count; i < kMaxSubIds; ++i)
+        EXPECT_EQ(b.name.sub[i], 0u) << "slots past the name read 0";
 }
 
-TEST(StepInstance, BoundedIndexWrapsToItsMinimumAndSignalsTheEnd) {
-    const GroupDescriptor& table = groupAt({1, 1, 1}); // instances 1..2
-    VarBind b = binding({1, 1, 1, 2});
-    EXPECT_EQ(stepInstance(b, table), 0u);
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{1, 1, 1, 2, 1}));
-    EXPECT_EQ(stepInstance(b, table), 0u);
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{1, 1, 1, 2, 2}));
-    EXPECT_EQ(stepInstance(b, table), 2u);
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{1, 1, 1, 2, 1}));
-}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Lookup, FindGroupTest, ::testing::ValuesIn(std::vector<FindCase>{
+    // Object shapes, a trailing 0 instance not counted.
+    {{2, 3}, kGetRequest, {2}, {2, 3}}, {{2, 3, 0}, kGetRequest, {2}, {2, 3, 0}},
+    {{7, 2, 1, 2, 10}, kGetRequest, {7, 2, 1}, {7, 2, 1, 2, 10}},
+    // Get and set never move to a following group.
+    {{}, kGetRequest, {}, {}}, {{2, 1, 0, 5, 6}, kSetRequest, {}, {2, 1, 0, 5, 6}},
+    // Get-next of a prefix, or of a name between groups, starts at the next group's first column.
+    {{}, kGetNextRequest, {1}, {1, 1}}, {{7, 2, 1}, kGetNextRequest, {7, 2, 1}, {7, 2, 1, 1}},
+    {{6}, kGetNextRequest, {7}, {7, 1}}, {{8}, kGetNextRequest, {}, {8}},
+    // A longer name leaves nothing behind the rewritten one.
+    {{1, 0, 5, 5, 5, 5, 5}, kGetNextRequest, {1, 1, 1}, {1, 1, 1, 1}},
+    // .25.6.99 has the shape of an object of the scalar group .25.7 but not its prefix, so the
+    // next group that it sorts before takes it.
+    {{6, 99}, kGetNextRequest, {7, 2, 1}, {7, 2, 1, 1}}}));
+// clang-format on
 
-TEST(StepInstance, UnboundedIndexStartsAtZeroAndCountsUp) {
-    const GroupDescriptor& events = groupAt({7, 2, 1});
-    VarBind b = binding({7, 2, 1, 3});
-    EXPECT_EQ(stepInstance(b, events), 0u);
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{7, 2, 1, 3, 0}));
-    b.name.sub[b.name.count - 1] = 4000;
-    EXPECT_EQ(stepInstance(b, events), 0u);
-    EXPECT_EQ(b.name.sub[b.name.count - 1], 4001u);
-}
-
-TEST(FindGroup, ObjectShapesFindTheirGroupWithOrWithoutTrailingZero) {
-    const int nic = indexOf({2});
-    for (auto suffix : {std::vector<std::uint32_t>{2, 3}, {2, 3, 0}}) {
-        VarBind b;
-        b.name = oid({});
-        for (auto v : suffix) b.name.sub[b.name.count++] = v;
-        EXPECT_EQ(findGroup(b, kGetRequest), nic);
-    }
-    VarBind row = binding({7, 2, 1, 2, 10});
-    EXPECT_EQ(findGroup(row, kGetRequest), indexOf({7, 2, 1}));
-}
-
-TEST(FindGroup, GetAndSetDoNotMoveToAFollowingGroup) {
-    VarBind beforeEverything = binding({});
-    EXPECT_EQ(findGroup(beforeEverything, kGetRequest), -1);
-    VarBind tooDeep = binding({2, 1, 0, 5, 6});
-    EXPECT_EQ(findGroup(tooDeep, kSetRequest), -1);
-    EXPECT_EQ(suffixOf(tooDeep.name), (std::vector<std::uint32_t>{2, 1, 0, 5, 6}));
-}
-
-TEST(FindGroup, GetNextOfAPrefixMovesToTheFirstGroupsFirstColumn) {
-    VarBind b = binding({});
-    EXPECT_EQ(findGroup(b, kGetNextRequest), 0);
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{1, 1}));
-
-    VarBind table = binding({7, 2, 1});
-    EXPECT_EQ(findGroup(table, kGetNextRequest), indexOf({7, 2, 1}));
-    EXPECT_EQ(suffixOf(table.name), (std::vector<std::uint32_t>{7, 2, 1, 1}));
-    EXPECT_EQ(table.name.sub[table.name.count], 0u) << "slots past the name read 0";
-}
-
-TEST(FindGroup, GetNextOfANameBetweenGroupsMovesToTheNextGroup) {
-    // .25.6 lies between .25.5.4.14.1 and .25.7.
-    VarBind b = binding({6});
-    EXPECT_EQ(findGroup(b, kGetNextRequest), indexOf({7}));
-    EXPECT_EQ(suffixOf(b.name), (std::vector<std::uint32_t>{7, 1}));
-    VarBind past = binding({8});
-    EXPECT_EQ(findGroup(past, kGetNextRequest), -1);
-}
-
-TEST(FindGroup, AGroupWhoseShapeFitsButPrefixDiffersIsPassedOver) {
-    // .25.6.99 has the shape of an object of the scalar group .25.7, so .25.7 is not taken
-    // for it even though it sorts after; the next group that sorts after it is.
-    VarBind b = binding({6, 99});
-    EXPECT_EQ(findGroup(b, kGetNextRequest), indexOf({7, 2, 1}));
-}
-
-// A small table group of three rows for the common form.
+// A small table group .25.99.1 of three rows for the common form.
 constexpr std::uint32_t kTableOid[] = {1, 3, 6, 1, 4, 1, 32473, 25, 99, 1, 0};
 constexpr ColumnRecord kIndex[] = {{32766, 1, 0x02, 0, 0, 0x01}};
 constexpr ColumnRecord kColumns[] = {{}, {1, 1, 0x02, 0, 0, 5}, {2, 1, 0x02, 0, 0, 5}};
@@ -128,11 +107,12 @@ struct Request {
     Request(std::uint8_t type, std::vector<VarBind> list) : bindings(std::move(list)) {
         record.pduType = type;
         record.bindingCount = static_cast<std::uint16_t>(bindings.size());
-        for (std::size_t i = 0; i < bindings.size(); ++i) record.bindings[i] = &bindings[i];
+        for (std::size_t i = 0; i < bindings.size(); ++i)
+            record.bindings[i] = &bindings[i];
     }
     std::uint32_t serve(std::uint32_t rows) {
-        return serveColumns(record, kTable, 0, record.bindingCount,
-                            rows, [](VarBind& b, std::uint32_t c, std::uint32_t x) {
+        return serveColumns(record, kTable, 0, record.bindingCount, rows,
+                            [](VarBind& b, std::uint32_t c, std::uint32_t x) {
                                 if (c > 2) return false;
                                 setInteger(b, c * 100 + x);
                                 return true;
@@ -140,16 +120,9 @@ struct Request {
     }
 };
 
-VarBind tableBinding(std::initializer_list<std::uint32_t> rest) {
-    VarBind b;
-    for (std::uint32_t i = 0; i < 10; ++i) b.name.sub[b.name.count++] = kTableOid[i];
-    for (std::uint32_t v : rest) b.name.sub[b.name.count++] = v;
-    return b;
-}
-
 TEST(ServeColumns, GetNextWalksRowsThenTheNextColumnThenEnds) {
     std::vector<std::uint32_t> seen;
-    VarBind b = tableBinding({1});
+    VarBind b = binding({99, 1, 1});
     for (int step = 0; step < 10; ++step) {
         Request r(kGetNextRequest, {b});
         const std::uint32_t status = r.serve(3);
@@ -162,10 +135,15 @@ TEST(ServeColumns, GetNextWalksRowsThenTheNextColumnThenEnds) {
         seen.push_back(b.valueWord);
     }
     EXPECT_EQ(seen, (std::vector<std::uint32_t>{100, 101, 102, 200, 201, 202}));
+
+    Request empty(kGetNextRequest, {binding({99, 1, 1})});
+    EXPECT_EQ(empty.serve(0), kNoSuchName);
+    EXPECT_EQ(empty.record.errorIndex, 1u);
 }
 
 TEST(ServeColumns, GetOfAMissingRowEndsTheRunWithItsPosition) {
-    Request r(kGetRequest, {tableBinding({1, 0}), tableBinding({1, 3}), tableBinding({2, 1})});
+    Request r(kGetRequest,
+              {binding({99, 1, 1, 0}), binding({99, 1, 1, 3}), binding({99, 1, 2, 1})});
     EXPECT_EQ(r.serve(3), kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.bindings[0].valueWord, 100u);
@@ -173,17 +151,11 @@ TEST(ServeColumns, GetOfAMissingRowEndsTheRunWithItsPosition) {
 }
 
 TEST(ServeColumns, UnservedColumnRecordsTheFirstErrorAndGoesOn) {
-    Request r(kGetRequest, {tableBinding({1, 1}), tableBinding({5, 1}), tableBinding({7, 1}),
-                            tableBinding({2, 2})});
+    Request r(kGetRequest, {binding({99, 1, 1, 1}), binding({99, 1, 5, 1}), binding({99, 1, 7, 1}),
+                            binding({99, 1, 2, 2})});
     EXPECT_EQ(r.serve(3), kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.bindings[3].valueWord, 202u);
-}
-
-TEST(ServeColumns, GetNextOnAnEmptyTableAnswersNoSuchName) {
-    Request r(kGetNextRequest, {tableBinding({1})});
-    EXPECT_EQ(r.serve(0), kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 1u);
 }
 
 } // namespace

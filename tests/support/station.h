@@ -18,24 +18,31 @@ namespace farlink::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// ---- The line. ----
-
 // A line whose every write is taken whole and kept nowhere, and on which nothing ever arrives.
 // Its settings calls all succeed; it has no modem lines. Tests derive from it to make a line
-// fail in one particular way.
+// behave in one particular way.
 class DiscardingPort : public platform::SerialPort {
   public:
-    bool getState(platform::CommState& state) override;
-    bool setState(const platform::CommState& state) override;
-    bool setupQueues(std::uint32_t inputSize, std::uint32_t outputSize) override;
-    bool escape(platform::CommEscape function) override;
-    bool setTimeouts(const platform::CommTimeouts& timeouts) override;
-    bool modemStatus(std::uint32_t& status) override;
-    bool setEventMask(std::uint32_t mask) override;
-    platform::WaitOutcome waitEvent(std::uint32_t& events, int timeoutMs) override;
-    bool read(std::uint8_t* buffer, std::size_t size, std::size_t& bytesRead) override;
-    bool write(const std::uint8_t* bytes, std::size_t size, std::size_t& bytesWritten) override;
-    std::string deviceName() const override;
+    bool getState(platform::CommState&) override { return true; }
+    bool setState(const platform::CommState&) override { return true; }
+    bool setupQueues(std::uint32_t, std::uint32_t) override { return true; }
+    bool escape(platform::CommEscape) override { return true; }
+    bool setTimeouts(const platform::CommTimeouts&) override { return true; }
+    bool modemStatus(std::uint32_t&) override { return false; }
+    bool setEventMask(std::uint32_t) override { return false; }
+    platform::WaitOutcome waitEvent(std::uint32_t&, int) override {
+        return platform::WaitOutcome::Failed;
+    }
+    bool read(std::uint8_t*, std::size_t, std::size_t& bytesRead) override {
+        bytesRead = 0;
+        return true;
+    }
+    bool write(const std::uint8_t*, std::size_t size, std::size_t& bytesWritten) override {
+        bytesWritten = size;
+        written_ += size;
+        return true;
+    }
+    std::string deviceName() const override { return "discarding"; }
 
     // Every byte ever written to the line.
     std::size_t bytesWritten() const { return written_; }
@@ -48,6 +55,7 @@ class DiscardingPort : public platform::SerialPort {
 
 inline constexpr std::uint8_t kGetRequest = 0xA0;
 inline constexpr std::uint8_t kGetNextRequest = 0xA1;
+inline constexpr std::uint8_t kGetResponse = 0xA2;
 inline constexpr std::uint8_t kSetRequest = 0xA3;
 
 // The tag, the definite length (short form, or 0x81/0x82 long form) and the content.
@@ -56,9 +64,6 @@ Bytes cat(std::initializer_list<Bytes> parts);
 // An INTEGER in its shortest two's-complement form; the value is taken as unsigned.
 Bytes integer(std::uint32_t value);
 Bytes octets(const std::string& text);
-Bytes objectIdentifier(const std::vector<std::uint32_t>& subIdentifiers);
-
-inline const Bytes kNull = {0x05, 0x00};
 
 // A name under the agent's subtree 1.3.6.1.4.1.32473.25.
 std::vector<std::uint32_t> mib(std::initializer_list<std::uint32_t> tail);
@@ -68,9 +73,10 @@ struct Binding {
     Bytes value = {0x05, 0x00}; // NULL, as a Get asks
 };
 
-// A version 1 message carrying one PDU with error status and index 0.
+// A version 1 message carrying one PDU (a request, or the response a station expects).
 Bytes snmpMessage(std::uint8_t pduType, std::uint32_t requestId,
-                  const std::vector<Binding>& bindings, const std::string& community = "kestrl");
+                  const std::vector<Binding>& bindings, const std::string& community = "kestrl",
+                  std::uint32_t errorStatus = 0, std::uint32_t errorIndex = 0);
 
 // ---- IPv4 and UDP. ----
 
@@ -95,17 +101,11 @@ struct DatagramHeaders {
 // correct header checksum.
 Bytes udpDatagram(const Bytes& message, const DatagramHeaders& headers = {});
 
-// Big-endian 16-bit fields.
-std::uint16_t be16(const Bytes& bytes, std::size_t at);
+// A big-endian 16-bit field.
 void putBe16(Bytes& bytes, std::size_t at, std::uint32_t value);
-
-// The one's-complement sum over big-endian words, an odd last byte padded with zero.
-std::uint16_t referenceSum(const Bytes& bytes, std::size_t from, std::size_t length);
-// The sum of the pseudo-header and the UDP bytes of a datagram without IPv4 options, the length
-// taken from the UDP header (which must lie within the bytes).
-std::uint16_t udpReferenceSum(const Bytes& datagram);
-// Write the checksum that makes the IPv4 header, or the pseudo-header and UDP bytes, sum to all
-// ones (a UDP sum of 0 goes out as 0xFFFF, since 0 means none).
+// Write the checksum that makes the IPv4 header, or the pseudo-header and UDP bytes (as long as
+// the UDP length field says, which must lie within the bytes), sum to all ones. A UDP sum of 0
+// goes out as 0xFFFF, since 0 means none.
 void sealIpHeader(Bytes& datagram);
 void sealUdp(Bytes& datagram);
 

@@ -1,0 +1,150 @@
+// The KORU device of a machine image under FARLINK_MACHINE, with the requests the image records
+// in FARLINK_MACHINE_RECORD.
+#include "platform/device_io.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace farlink::platform {
+namespace {
+
+using farlink::testing::ScopedEnv;
+using farlink::testing::TempProfileDir;
+
+constexpr const char* kKoru = "\\\\.\\KORU";
+
+// A fresh image with an open KORU device; closed at the end.
+class MachineImage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* folder : {"devices/KORU", "elsewhere"})
+            std::filesystem::create_directories(dir.path() + "/" + folder);
+        device = openDevice(kKoru, kDeviceRead);
+        ASSERT_NE(device, nullptr);
+    }
+    void TearDown() override { closeDevice(device); }
+
+    TempProfileDir dir;
+    ScopedEnv machine{"FARLINK_MACHINE", dir.path()};
+    ScopedEnv record{"FARLINK_MACHINE_RECORD", dir.path() + "/record.log"};
+    DeviceHandle device = nullptr;
+};
+
+struct AnswerCase {
+    std::size_t answerSize;
+    std::size_t outputSize;
+    bool succeeds;
+    std::uint32_t returned;
+};
+
+class AnswerSizes : public MachineImage, public ::testing::WithParamInterface<AnswerCase> {};
+
+// The answer is the code's file; whatever does not fit fills the output and fails as more data.
+TEST_P(AnswerSizes, CopyAsMuchAsFitsAndSayWhetherItWasAll) {
+    const AnswerCase& c = GetParam();
+    std::string answer(c.answerSize, '\0');
+    for (std::size_t i = 0; i < answer.size(); ++i)
+        answer[i] = static_cast<char>(i * 7 + 1);
+    dir.write("devices/KORU/80002010.bin", answer);
+
+    std::vector<std::uint8_t> output(c.outputSize + 4, 0xEE); // guard bytes past the span
+    std::uint32_t returned = 999;
+    errno = 0;
+    const bool ok =
+        deviceIoControl(device, 0x80002010, {}, std::span(output.data(), c.outputSize), returned);
+    EXPECT_EQ(ok, c.succeeds);
+    EXPECT_EQ(returned, c.returned);
+    if (!ok) {
+        EXPECT_EQ(errno, 234);
+    }
+    for (std::size_t i = 0; i < c.returned; ++i)
+        ASSERT_EQ(output[i], static_cast<std::uint8_t>(answer[i])) << "byte " << i;
+    for (std::size_t i = c.outputSize; i < output.size(); ++i)
+        ASSERT_EQ(output[i], 0xEE) << "written past the output at " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(DeviceIo, AnswerSizes,
+                         ::testing::Values(AnswerCase{4, 200, true, 4},
+                                           AnswerCase{200, 200, true, 200},
+                                           AnswerCase{0, 16, true, 0},
+                                           AnswerCase{201, 200, false, 200},
+                                           AnswerCase{3, 0, false, 0}));
+
+TEST_F(MachineImage, RequestsWithInputOrWithoutOutputAreRecordedInOrder) {
+    dir.write("devices/KORU/80002050.bin", "");
+    dir.write("devices/KORU/80002058.bin", "\xaa\xbb");
+    std::uint32_t returned = 5;
+    std::vector<std::uint8_t> output(8);
+    errno = 0;
+    EXPECT_FALSE(deviceIoControl(device, 0x8000201C, {}, output, returned))
+        << "a code without an answer file is not served; a plain query leaves no line";
+    EXPECT_EQ(errno, 1);
+    EXPECT_EQ(returned, 0u);
+    const std::uint8_t limit[] = {0x2c, 0x01};
+    EXPECT_TRUE(deviceIoControl(device, 0x80002050, limit, {}, returned));
+    errno = 0;
+    EXPECT_FALSE(deviceIoControl(device, 0x800020D0, {}, {}, returned))
+        << "a refused order is still seen by the driver";
+    EXPECT_EQ(errno, 1);
+    // A request with both input and an answer gets its answer as well.
+    const std::uint8_t value[] = {0x00, 0x01, 0xfe, 0xff};
+    EXPECT_TRUE(deviceIoControl(device, 0x80002058, value, output, returned));
+    EXPECT_EQ(returned, 2u);
+    EXPECT_EQ(output[0], 0xaa);
+    EXPECT_EQ(output[1], 0xbb);
+    EXPECT_EQ(dir.read("record.log"),
+              "KORU 0x80002050 2c01\nKORU 0x800020d0\nKORU 0x80002058 0001feff\n");
+}
+
+TEST_F(MachineImage, LinesOfConcurrentRequestsStayWhole) {
+    std::vector<std::thread> threads;
+    std::multiset<std::string> expected;
+    for (int t = 0; t < 4; ++t) {
+        for (int i = 0; i < 50; ++i) {
+            char line[32];
+            std::snprintf(line, sizeof line, "KORU 0x80002058 %02x%02x55aa", t, i);
+            expected.insert(line);
+        }
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < 50; ++i) {
+                const std::uint8_t value[4] = {static_cast<std::uint8_t>(t),
+                                               static_cast<std::uint8_t>(i), 0x55, 0xAA};
+                std::uint32_t returned = 0;
+                deviceIoControl(device, 0x80002058, value, {}, returned);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    std::multiset<std::string> lines;
+    std::istringstream in(dir.read("record.log"));
+    for (std::string line; std::getline(in, line);)
+        lines.insert(line);
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(MachineImage, DevicesMissingFromTheImageOrOutsideItOrOnTheHostAreAbsent) {
+    dir.write("elsewhere/80002010.bin", "x");
+    for (const char* name : {"\\\\.\\PhysicalDrive0", "", "\\\\.\\", "..", "../elsewhere",
+                             "KORU/../../elsewhere", "\\\\.\\KORU\\x"}) {
+        errno = 0;
+        EXPECT_EQ(openDevice(name, kDeviceRead), nullptr) << name;
+        EXPECT_EQ(errno, 2) << name;
+    }
+    ScopedEnv host("FARLINK_MACHINE", "");
+    errno = 0;
+    EXPECT_EQ(openDevice(kKoru, kDeviceRead | kDeviceWrite), nullptr) << "no KORU driver here";
+    EXPECT_EQ(errno, 2);
+}
+
+} // namespace
+} // namespace farlink::platform
