@@ -2,13 +2,12 @@
 
 #include "adapters/nic.h"
 #include "config/agent_settings.h"
-#include "snmp/group_registry.h"
+#include "support/group_request.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,51 +18,7 @@ using snmp::VarBind;
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
-// A request whose bindings are named below 1.3.6.1.4.1.32473.25.
-struct Request {
-    RequestRecord record;
-    std::array<VarBind, snmp::kMaxBindings> binds{};
-
-    explicit Request(std::uint8_t pduType) {
-        record.pduType = pduType;
-        for (std::size_t i = 0; i < binds.size(); ++i)
-            record.bindings[i] = &binds[i];
-    }
-    VarBind& add(std::initializer_list<std::uint32_t> below) {
-        VarBind& b = binds[record.bindingCount++];
-        const std::uint32_t base[] = {1, 3, 6, 1, 4, 1, 32473, 25};
-        std::copy(below.begin(), below.end(), std::copy(base, base + 8, b.name.sub.begin()));
-        b.name.count = static_cast<std::uint16_t>(8 + below.size());
-        return b;
-    }
-    VarBind& addInteger(std::initializer_list<std::uint32_t> below, std::uint32_t value) {
-        VarBind& b = add(below);
-        b.valueTag = snmp::kTagInteger;
-        b.valueWord = value;
-        return b;
-    }
-    VarBind& addText(std::initializer_list<std::uint32_t> below, std::string_view text) {
-        VarBind& b = add(below);
-        b.valueTag = snmp::kTagOctetString;
-        b.valueWord = static_cast<std::uint32_t>(text.size());
-        std::copy_n(text.begin(), std::min(text.size(), b.valueBytes.size()), b.valueBytes.begin());
-        return b;
-    }
-    // Runs the routine of the group named below .25 over every binding.
-    std::uint32_t run(snmp::GroupRoutine routine, std::initializer_list<std::uint32_t> group) {
-        std::vector<std::uint32_t> oid = {1, 3, 6, 1, 4, 1, 32473, 25};
-        oid.insert(oid.end(), group);
-        const int index = snmp::groupIndexOf(oid);
-        EXPECT_GE(index, 0);
-        return routine(record, *snmp::groupRegistry[static_cast<std::size_t>(std::max(index, 0))],
-                       0, record.bindingCount);
-    }
-};
-
-std::string textOf(const VarBind& b) {
-    EXPECT_EQ(b.valueTag, snmp::kTagOctetString);
-    return std::string(b.valueBytes.begin(), b.valueBytes.begin() + std::min(b.valueWord, 80u));
-}
+using testing::GroupRequest;
 
 // Each case starts from the state of a fresh agent, also when the cases share one process.
 class AdapterGroups : public ::testing::Test {
@@ -87,7 +42,7 @@ class AdapterGroups : public ::testing::Test {
 };
 
 TEST_F(AdapterGroups, NicScalarsServeCountAndDefaults) {
-    Request r(snmp::kGetRequest);
+    GroupRequest r(snmp::kGetRequest);
     for (std::uint32_t column : {1, 2, 6, 7, 8}) // 2 is a column the group does not serve
         r.add({2, column, 0});
     EXPECT_EQ(r.run(nicScalarsGet, {2}), snmp::kNoSuchName);
@@ -99,7 +54,7 @@ TEST_F(AdapterGroups, NicScalarsServeCountAndDefaults) {
     }
 
     nicCount.store(3, relaxed);
-    Request again(snmp::kGetRequest);
+    GroupRequest again(snmp::kGetRequest);
     again.add({2, 1, 0});
     again.run(nicScalarsGet, {2});
     EXPECT_EQ(again.binds[0].valueWord, 3u);
@@ -107,7 +62,7 @@ TEST_F(AdapterGroups, NicScalarsServeCountAndDefaults) {
 
 TEST_F(AdapterGroups, NicSetAppliesDefaultsToEveryAdapterAndReportsWrongTypeAfterApplying) {
     nicCount.store(2, relaxed);
-    Request r(snmp::kSetRequest);
+    GroupRequest r(snmp::kSetRequest);
     r.addInteger({2, 7, 0}, 1234);
     r.addInteger({2, 1, 0}, 5); // the count is read-only
     r.addInteger({2, 6, 0}, 99);
@@ -125,7 +80,7 @@ TEST_F(AdapterGroups, NicSetAppliesDefaultsToEveryAdapterAndReportsWrongTypeAfte
     EXPECT_EQ(config::configChanged.load(), 1u);
 
     // A value of another type still goes in by its value word (here the string's length).
-    Request typed(snmp::kSetRequest);
+    GroupRequest typed(snmp::kSetRequest);
     typed.addText({2, 8, 0}, "abcd");
     EXPECT_EQ(typed.run(nicScalarsSet, {2}), snmp::kGenErr);
     EXPECT_EQ(typed.record.errorIndex, 1u);
@@ -137,17 +92,17 @@ TEST_F(AdapterGroups, ThresholdMessageIsCutToTheValueBytes) {
     reportExceeded("OID_802_3_XMIT_HEARTBEAT_FAILURE", 4000000000u, 4000000000u);
     const std::string full = thresholdMessage();
     ASSERT_GT(full.size(), 80u);
-    Request r(snmp::kGetRequest);
+    GroupRequest r(snmp::kGetRequest);
     r.add({7, 1, 0});
     EXPECT_EQ(r.run(thresholdMessageGet, {7}), snmp::kNoError);
     EXPECT_EQ(r.binds[0].valueWord, 80u);
-    EXPECT_EQ(textOf(r.binds[0]), full.substr(0, 80));
+    EXPECT_EQ(r.text(0), full.substr(0, 80));
 }
 
 TEST_F(AdapterGroups, EventWalkGives11RowsOf4ColumnsThenNoSuchName) {
     config::agentSettings.events[4].program.set("run.exe");
     config::agentSettings.events[9].pager.set("555-0100");
-    Request r(snmp::kGetNextRequest);
+    GroupRequest r(snmp::kGetNextRequest);
     // As the pipeline hands over a name that sorts before the group: its first column.
     VarBind& b = r.add({7, 2, 1, 1});
     std::vector<std::vector<std::uint32_t>> names;
@@ -160,7 +115,7 @@ TEST_F(AdapterGroups, EventWalkGives11RowsOf4ColumnsThenNoSuchName) {
         if (column == 1 || column == 2)
             EXPECT_EQ(b.valueWord, column == 1 ? row + 1 : std::uint32_t(e.action.load()));
         else
-            EXPECT_EQ(textOf(b), column == 3 ? e.program.get() : e.pager.get());
+            EXPECT_EQ(r.text(0), column == 3 ? e.program.get() : e.pager.get());
     }
     ASSERT_EQ(names.size(), 44u);
     EXPECT_TRUE(std::adjacent_find(names.begin(), names.end(), std::greater_equal<>()) ==
@@ -175,14 +130,14 @@ TEST_F(AdapterGroups, EventWalkGives11RowsOf4ColumnsThenNoSuchName) {
 // Program whose length names bytes that never arrived, answers badValue and stores nothing.
 TEST_F(AdapterGroups, EventTextsAreStoredWholeOrAnswerBadValue) {
     const config::EventEntry& e = config::agentSettings.events[1];
-    Request fit(snmp::kSetRequest);
+    GroupRequest fit(snmp::kSetRequest);
     fit.addText({7, 2, 1, 3, 1}, std::string(80, 'p'));
     fit.addText({7, 2, 1, 4, 1}, std::string(39, '9'));
     EXPECT_EQ(fit.run(eventActionSet, {7, 2, 1}), snmp::kNoError);
     EXPECT_EQ(e.program.get(), std::string(80, 'p'));
     EXPECT_EQ(e.pager.get(), std::string(39, '9'));
 
-    Request r(snmp::kSetRequest);
+    GroupRequest r(snmp::kSetRequest);
     r.addText({7, 2, 1, 4, 1}, std::string(40, 'x'));
     r.addText({7, 2, 1, 3, 1}, std::string(80, 'y')).valueWord = 120;
     r.addInteger({7, 2, 1, 2, 1}, 77);
@@ -195,7 +150,7 @@ TEST_F(AdapterGroups, EventTextsAreStoredWholeOrAnswerBadValue) {
 }
 
 TEST_F(AdapterGroups, EventWrongTypeOrColumnIsReportedAndNotStored) {
-    Request r(snmp::kSetRequest);
+    GroupRequest r(snmp::kSetRequest);
     r.addText({7, 2, 1, 2, 5}, "1234");
     r.addInteger({7, 2, 1, 3, 5}, 3);
     r.addInteger({7, 2, 1, 1, 5}, 50);
@@ -208,14 +163,14 @@ TEST_F(AdapterGroups, EventWrongTypeOrColumnIsReportedAndNotStored) {
     EXPECT_EQ(entry.number, 6u);
     EXPECT_EQ(entry.pager.get(), "pager");
 
-    Request column(snmp::kSetRequest);
+    GroupRequest column(snmp::kSetRequest);
     column.addInteger({7, 2, 1, 5, 0}, 1);
     EXPECT_EQ(column.run(eventActionSet, {7, 2, 1}), snmp::kNoSuchName);
     EXPECT_EQ(column.record.errorIndex, 1u);
 }
 
 TEST_F(AdapterGroups, EventMissingRowEndsTheSetAtOnce) {
-    Request r(snmp::kSetRequest);
+    GroupRequest r(snmp::kSetRequest);
     r.addInteger({7, 2, 1, 5, 0}, 1); // noSuchName first ...
     r.addInteger({7, 2, 1, 2, 0}, 100);
     r.addInteger({7, 2, 1, 2, 11}, 200); // ... but a missing row ends the run with its own

@@ -2,11 +2,10 @@
 
 #include "inventory/dmi.h"
 #include "inventory/dmi_builder.h"
+#include "support/group_request.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,40 +13,7 @@
 namespace farlink::inventory {
 namespace {
 
-using snmp::VarBind;
-
-// A request whose bindings are named below 1.3.6.1.4.1.32473.25.
-struct Request {
-    RequestRecord record;
-    std::array<VarBind, snmp::kMaxBindings> binds{};
-
-    explicit Request(std::uint8_t pduType) {
-        record.pduType = pduType;
-        for (std::size_t i = 0; i < binds.size(); ++i)
-            record.bindings[i] = &binds[i];
-    }
-    Request& add(std::initializer_list<std::uint32_t> below) {
-        VarBind& b = binds[record.bindingCount++];
-        const std::uint32_t base[] = {1, 3, 6, 1, 4, 1, 32473, 25};
-        std::copy(below.begin(), below.end(), std::copy(base, base + 8, b.name.sub.begin()));
-        b.name.count = static_cast<std::uint16_t>(8 + below.size());
-        return *this;
-    }
-    // Runs the routine of the group named below .25 over every binding.
-    std::uint32_t run(snmp::GroupRoutine routine, std::initializer_list<std::uint32_t> group) {
-        std::vector<std::uint32_t> oid = {1, 3, 6, 1, 4, 1, 32473, 25};
-        oid.insert(oid.end(), group);
-        const int index = snmp::groupIndexOf(oid);
-        EXPECT_GE(index, 0);
-        return routine(record, *snmp::groupRegistry[static_cast<std::size_t>(std::max(index, 0))],
-                       0, record.bindingCount);
-    }
-    std::string text(std::size_t i) const {
-        EXPECT_EQ(binds[i].valueTag, snmp::kTagOctetString);
-        return std::string(binds[i].valueBytes.begin(),
-                           binds[i].valueBytes.begin() + std::min(binds[i].valueWord, 80u));
-    }
-};
+using testing::GroupRequest;
 
 // A row in every table: two processors, three slots, an OEM text longer than a value. The
 // table outlives the test, as the driver's answer outlives the agent's start-up.
@@ -77,8 +43,10 @@ class DmiGroups : public ::testing::Test {
 
 // The scalar group ends at column 31; a binding past it does not stop the run.
 TEST_F(DmiGroups, ScalarPastColumn31AnswersNoSuchName) {
-    Request r(snmp::kGetRequest);
-    r.add({4, 55, 32, 0}).add({4, 55, 2, 0}).add({4, 55, 31, 0});
+    GroupRequest r(snmp::kGetRequest);
+    r.add({4, 55, 32, 0});
+    r.add({4, 55, 2, 0});
+    r.add({4, 55, 31, 0});
     EXPECT_EQ(r.run(dmiScalarsGet, {4, 55}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 1u);
     EXPECT_EQ(r.text(1), "4.51 PG");
@@ -87,9 +55,12 @@ TEST_F(DmiGroups, ScalarPastColumn31AnswersNoSuchName) {
 }
 
 TEST_F(DmiGroups, UnservedColumnAnswersNoSuchNameAndTheRunGoesOn) {
-    Request r(snmp::kGetRequest);
-    r.add({4, 55, 52, 1, 9, 0}).add({4, 55, 52, 1, 0, 1}).add({4, 55, 52, 1, 4, 1});
-    r.add({4, 55, 52, 1, 5, 0}).add({4, 55, 52, 1, 6, 1}); // the ID; a text not carried
+    GroupRequest r(snmp::kGetRequest);
+    r.add({4, 55, 52, 1, 9, 0});
+    r.add({4, 55, 52, 1, 0, 1});
+    r.add({4, 55, 52, 1, 4, 1});
+    r.add({4, 55, 52, 1, 5, 0}); // the ID
+    r.add({4, 55, 52, 1, 6, 1}); // a text not carried
     EXPECT_EQ(r.run(dmiProcessorsGet, {4, 55, 52, 1}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.binds[0].valueWord, 500u);
@@ -99,23 +70,26 @@ TEST_F(DmiGroups, UnservedColumnAnswersNoSuchNameAndTheRunGoesOn) {
 }
 
 TEST_F(DmiGroups, InstancePastTheRowsEndsTheRun) {
-    Request r(snmp::kGetRequest);
-    r.add({4, 55, 56, 1, 1, 2}).add({4, 55, 56, 1, 1, 3}).add({4, 55, 56, 1, 1, 0});
+    GroupRequest r(snmp::kGetRequest);
+    r.add({4, 55, 56, 1, 1, 2});
+    r.add({4, 55, 56, 1, 1, 3});
+    r.add({4, 55, 56, 1, 1, 0});
     EXPECT_EQ(r.run(dmiSystemSlotsGet, {4, 55, 56, 1}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.text(0), "ISA1");
     EXPECT_EQ(r.binds[2].valueTag, snmp::kTagNull); // never reached
 
     resetDmi(); // an empty table
-    Request next(snmp::kGetNextRequest);
-    EXPECT_EQ(next.add({4, 55, 58, 1, 1}).run(dmiOemStringsGet, {4, 55, 58, 1}), snmp::kNoSuchName);
+    GroupRequest next(snmp::kGetNextRequest);
+    next.add({4, 55, 58, 1, 1});
+    EXPECT_EQ(next.run(dmiOemStringsGet, {4, 55, 58, 1}), snmp::kNoSuchName);
 }
 
 TEST_F(DmiGroups, LongTextIsCutToTheValueBytes) {
-    Request r(snmp::kGetRequest);
-    EXPECT_EQ(
-        r.add({4, 55, 58, 1, 1, 0}).add({4, 55, 58, 1, 1, 1}).run(dmiOemStringsGet, {4, 55, 58, 1}),
-        snmp::kNoError);
+    GroupRequest r(snmp::kGetRequest);
+    r.add({4, 55, 58, 1, 1, 0});
+    r.add({4, 55, 58, 1, 1, 1});
+    EXPECT_EQ(r.run(dmiOemStringsGet, {4, 55, 58, 1}), snmp::kNoError);
     EXPECT_EQ(r.text(0), std::string(80, 'x'));
     EXPECT_EQ(r.text(1), "short");
 }
@@ -129,8 +103,9 @@ TEST_F(DmiGroups, EachTableAnswersUpToItsLastColumn) {
         {dmiOemStringsGet, 1}};
     for (std::uint32_t group = 52; group <= 58; ++group) {
         const auto [routine, last] = tables[group - 52];
-        Request r(snmp::kGetRequest);
-        r.add({4, 55, group, 1, last, 0}).add({4, 55, group, 1, last + 1, 0});
+        GroupRequest r(snmp::kGetRequest);
+        r.add({4, 55, group, 1, last, 0});
+        r.add({4, 55, group, 1, last + 1, 0});
         EXPECT_EQ(r.run(routine, {4, 55, group, 1}), snmp::kNoSuchName) << group;
         EXPECT_EQ(r.record.errorIndex, 2u) << group;
         EXPECT_NE(r.binds[0].valueTag, snmp::kTagNull) << group;

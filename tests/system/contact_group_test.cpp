@@ -3,13 +3,11 @@
 
 #include "config/agent_settings.h"
 #include "service/shared_block.h"
-#include "snmp/group_registry.h"
+#include "support/group_request.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,42 +15,10 @@ namespace farlink::system {
 namespace {
 
 using snmp::VarBind;
+using testing::GroupRequest;
 using Column = std::vector<std::uint32_t>;
 
 constexpr auto relaxed = std::memory_order_relaxed;
-const Column kTable = {1, 3, 6, 1, 4, 1, 32473, 25, 4, 18, 1};
-
-// A request record with its bindings, named below the table; a binding without a text carries
-// an INTEGER.
-struct Request {
-    RequestRecord record;
-    std::array<VarBind, snmp::kMaxBindings> binds{};
-
-    explicit Request(std::uint8_t pduType) {
-        record.pduType = pduType;
-        for (std::size_t i = 0; i < binds.size(); ++i)
-            record.bindings[i] = &binds[i];
-    }
-    VarBind& add(const Column& below, const std::optional<std::string>& text = std::nullopt) {
-        VarBind& b = binds[record.bindingCount++];
-        Column name = kTable;
-        name.insert(name.end(), below.begin(), below.end());
-        std::copy(name.begin(), name.end(), b.name.sub.begin());
-        b.name.count = static_cast<std::uint16_t>(name.size());
-        b.valueTag = text ? snmp::kTagOctetString : snmp::kTagInteger;
-        b.valueWord = text ? static_cast<std::uint32_t>(text->size()) : 5;
-        if (text)
-            std::copy_n(text->begin(), std::min<std::size_t>(text->size(), 80),
-                        b.valueBytes.begin());
-        return b;
-    }
-};
-
-std::string textOf(const VarBind& b) {
-    EXPECT_EQ(b.valueTag, snmp::kTagOctetString);
-    return std::string(b.valueBytes.begin(),
-                       b.valueBytes.begin() + std::min<std::uint32_t>(b.valueWord, 80));
-}
 
 const std::string kAddress = "Rue du Lac 12, 1003 Lausanne, Switzerland, third floor, "
                              "ask at the desk for the server room key, door B, left";
@@ -64,9 +30,6 @@ const std::string kTexts[7] = {
 class ContactTable : public ::testing::Test {
   protected:
     void SetUp() override {
-        const int index = snmp::groupIndexOf(kTable);
-        ASSERT_GE(index, 0);
-        group_ = snmp::groupRegistry[static_cast<std::size_t>(index)];
         service::attachSharedBlock(block_);
         for (int c = 0; c < 7; ++c)
             service::writeText(service::kContactFields[c].field, kTexts[c]);
@@ -76,21 +39,17 @@ class ContactTable : public ::testing::Test {
     }
     void TearDown() override { service::attachSharedBlock({}); }
 
-    std::uint32_t get(Request& r) {
-        return contactTableGet(r.record, *group_, 0, r.record.bindingCount);
-    }
-    std::uint32_t set(Request& r) {
-        return contactTableSet(r.record, *group_, 0, r.record.bindingCount);
-    }
+    std::uint32_t get(GroupRequest& r) { return r.run(contactTableGet, {4, 18, 1}); }
+    std::uint32_t set(GroupRequest& r) { return r.run(contactTableSet, {4, 18, 1}); }
 
     std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(service::kSharedBlockSize, 0);
     testing::TempProfileDir dir_;
-    const GroupDescriptor* group_ = nullptr;
 };
 
 struct MissingCase {
     std::uint32_t rows;
-    Column below;
+    std::uint32_t column;
+    std::uint32_t row;
 };
 
 class ContactTableMissing : public ContactTable,
@@ -98,23 +57,24 @@ class ContactTableMissing : public ContactTable,
 
 TEST_P(ContactTableMissing, GetAnswersNoSuchName) {
     config::agentSettings.contactRowCount.store(GetParam().rows, relaxed);
-    Request r(snmp::kGetRequest);
-    r.add({1, 0});
-    r.add(GetParam().below);
-    r.add({2, 0});
+    GroupRequest r(snmp::kGetRequest);
+    r.addInteger({4, 18, 1, 1, 0}, 5);
+    r.addInteger({4, 18, 1, GetParam().column, GetParam().row}, 5);
+    r.addInteger({4, 18, 1, 2, 0}, 5);
     EXPECT_EQ(get(r), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, GetParam().rows == 0 ? 1u : 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ContactTableMissing,
-                         ::testing::Values(MissingCase{1, {1, 1}},   // a second row
-                                           MissingCase{1, {9, 0}},   // past the last column
-                                           MissingCase{1, {0, 0}},   // column 0
-                                           MissingCase{0, {1, 0}})); // before the settings
+                         ::testing::Values(MissingCase{1, 1, 1},   // a second row
+                                           MissingCase{1, 9, 0},   // past the last column
+                                           MissingCase{1, 0, 0},   // column 0
+                                           MissingCase{0, 1, 0})); // before the settings
 
 TEST_F(ContactTable, WalkVisitsEachColumnOnceWithTextsCutTo80AndEndsInTheGroup) {
-    Request r(snmp::kGetNextRequest);
-    VarBind& b = r.add({1}); // the group and column 1, as the pipeline hands a name from before it
+    GroupRequest r(snmp::kGetNextRequest);
+    // The group and column 1, as the pipeline hands a name from before it.
+    VarBind& b = r.addInteger({4, 18, 1, 1}, 5);
     std::vector<Column> names;
     for (int step = 0; step < 20; ++step) {
         r.record.errorStatus = 0;
@@ -123,7 +83,7 @@ TEST_F(ContactTable, WalkVisitsEachColumnOnceWithTextsCutTo80AndEndsInTheGroup) 
         names.push_back(Column(b.name.sub.begin() + 11, b.name.sub.begin() + b.name.count));
         const std::uint32_t column = b.name.sub[11];
         if (column >= 1 && column <= 7) {
-            EXPECT_EQ(textOf(b), column == 3 ? kAddress.substr(0, 80) : kTexts[column - 1]);
+            EXPECT_EQ(r.text(0), column == 3 ? kAddress.substr(0, 80) : kTexts[column - 1]);
         } else {
             EXPECT_EQ(b.valueTag, snmp::kTagInteger);
             EXPECT_EQ(b.valueWord, 0u);
@@ -137,9 +97,9 @@ TEST_F(ContactTable, WalkVisitsEachColumnOnceWithTextsCutTo80AndEndsInTheGroup) 
 }
 
 TEST_F(ContactTable, SetTextMustFitItsField) {
-    Request r(snmp::kSetRequest);
-    r.add({2, 0}, std::string(39, '7')); // office phone: 40 bytes with the terminator
-    r.add({1, 0}, std::string(40, 'x')); // the name has no room for 40 characters
+    GroupRequest r(snmp::kSetRequest);
+    r.addText({4, 18, 1, 2, 0}, std::string(39, '7')); // office phone: 40 bytes with the terminator
+    r.addText({4, 18, 1, 1, 0}, std::string(40, 'x')); // the name has no room for 40 characters
     const auto before = block_;
     EXPECT_EQ(set(r), snmp::kBadValue);
     EXPECT_EQ(r.record.errorIndex, 2u);
@@ -149,10 +109,10 @@ TEST_F(ContactTable, SetTextMustFitItsField) {
 }
 
 TEST_F(ContactTable, SetIntegerToTextColumnIsGenErrAndEndsTheRun) {
-    Request r(snmp::kSetRequest);
-    r.add({6, 0}, "pager 1");
-    r.add({1, 0});
-    r.add({7, 0}, "never@example.org");
+    GroupRequest r(snmp::kSetRequest);
+    r.addText({4, 18, 1, 6, 0}, "pager 1");
+    r.addInteger({4, 18, 1, 1, 0}, 5);
+    r.addText({4, 18, 1, 7, 0}, "never@example.org");
     EXPECT_EQ(set(r), snmp::kGenErr);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(service::readText(service::kPager), "pager 1"); // before the error: applied
@@ -161,10 +121,10 @@ TEST_F(ContactTable, SetIntegerToTextColumnIsGenErrAndEndsTheRun) {
 }
 
 TEST_F(ContactTable, SetOfTheInstanceColumnIsNoSuchNameAndTheRestApplies) {
-    Request r(snmp::kSetRequest);
-    r.add({8, 0});
-    r.add({5, 0}, "Neuweg 1");
-    r.add({4, 0}); // a wrong type after an error: passed over, nothing stored
+    GroupRequest r(snmp::kSetRequest);
+    r.addInteger({4, 18, 1, 8, 0}, 5);
+    r.addText({4, 18, 1, 5, 0}, "Neuweg 1");
+    r.addInteger({4, 18, 1, 4, 0}, 5); // a wrong type after an error: passed over, nothing stored
     EXPECT_EQ(set(r), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 1u);
     EXPECT_EQ(service::readText(service::kHomeAddress), "Neuweg 1");
@@ -172,8 +132,8 @@ TEST_F(ContactTable, SetOfTheInstanceColumnIsNoSuchNameAndTheRestApplies) {
 }
 
 TEST_F(ContactTable, SetOfAnotherRowChangesNothing) {
-    Request r(snmp::kSetRequest);
-    r.add({1, 1}, "Somebody Else");
+    GroupRequest r(snmp::kSetRequest);
+    r.addText({4, 18, 1, 1, 1}, "Somebody Else");
     const auto before = block_;
     EXPECT_EQ(set(r), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 1u);
@@ -193,19 +153,19 @@ TEST_F(ContactTable, SetWithKeywordNeedsTheRightOne) {
     dir_.write("TESSEL.INI", "[environment]\nkeyword=Sesam\n");
     const auto before = block_;
 
-    Request wrong(snmp::kSetRequest);
-    wrong.add({2, 0}, guarded("555 99 99", "sesam"));
+    GroupRequest wrong(snmp::kSetRequest);
+    wrong.addText({4, 18, 1, 2, 0}, guarded("555 99 99", "sesam"));
     EXPECT_EQ(set(wrong), snmp::kBadValue);
     EXPECT_EQ(wrong.record.errorIndex, 1u);
 
-    Request bare(snmp::kSetRequest);
-    bare.add({2, 0}, "555 99 99");
+    GroupRequest bare(snmp::kSetRequest);
+    bare.addText({4, 18, 1, 2, 0}, "555 99 99");
     EXPECT_EQ(set(bare), snmp::kBadValue);
     EXPECT_EQ(block_, before);
     EXPECT_EQ(config::configChanged.load(), 0u);
 
-    Request right(snmp::kSetRequest);
-    right.add({2, 0}, guarded("555 99 99", "Sesam"));
+    GroupRequest right(snmp::kSetRequest);
+    right.addText({4, 18, 1, 2, 0}, guarded("555 99 99", "Sesam"));
     EXPECT_EQ(set(right), snmp::kNoError);
     EXPECT_EQ(service::readText(service::kOfficePhone), "555 99 99");
     EXPECT_EQ(config::configChanged.load(), 1u);
