@@ -151,7 +151,8 @@ void portReader(const PortReaderParams& params, PortContext& context, FrameSink 
     ReceiveBuffer rx;
     bool firstCycle = true;
     while (!service::stopRequested()) {
-        const bool reinitialise = context.reinitialise.load(std::memory_order_relaxed) == 'Y';
+        // Acquire: whatever the asking thread did before it asked is seen by the re-send.
+        const bool reinitialise = context.reinitialise.load(std::memory_order_acquire) == 'Y';
         if ((firstCycle && params.modem == 'Y') || reinitialise) {
             firstCycle = false;
             if (reinitialise) context.reinitialise.store('N', std::memory_order_relaxed);
@@ -201,7 +202,7 @@ void modemMonitor(PortContext& context) {
             // Give the modem time to settle after the line change before talking to it.
             sleepUnlessStopped(kModemSettleMs);
             sendInitString(port, context.initString);
-            context.reinitialise.store('Y', std::memory_order_relaxed);
+            context.reinitialise.store('Y', std::memory_order_release);
         }
     }
 }
