@@ -1,5 +1,7 @@
 #include "platform/profile.h"
 
+#include "platform/names.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -35,18 +37,6 @@ std::string_view trim(std::string_view text) {
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
 }
 
 enum class LineKind { Other, Section, Key };

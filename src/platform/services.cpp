@@ -1,5 +1,7 @@
 #include "platform/services.h"
 
+#include "platform/names.h"
+
 #include "platform/machine_image.h"
 #include "platform/systemd_host.h"
 
@@ -32,10 +34,6 @@ constexpr ServiceUnit kServiceUnits[] = {
     {"SNMP", "koru-inband.service"},
     {"FARLINK", "farlink.service"},
 };
-
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool listHostDrivers(std::vector<ServiceEntry>& drivers) {
     std::vector<std::string> lines;

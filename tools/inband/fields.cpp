@@ -1,5 +1,6 @@
 #include "inband.h"
 
+#include "platform/names.h"
 #include "platform/profile.h"
 
 #include <array>
@@ -36,18 +37,6 @@ std::vector<Field> makeFields() {
     return fields;
 }
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::span<const Field> blockFields() {
@@ -57,7 +46,7 @@ std::span<const Field> blockFields() {
 
 const Field* findField(std::string_view name) {
     for (const Field& field : blockFields()) {
-        if (sameName(field.name, name)) return &field;
+        if (platform::sameName(field.name, name)) return &field;
     }
     return nullptr;
 }
