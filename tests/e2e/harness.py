@@ -211,6 +211,19 @@ def slip_encode(data):
     return bytes([END]) + body + bytes([END])
 
 
+
+def terminate(proc):
+    """SIGTERM; the exit code, or None when the process did not end in time (then killed)."""
+    if proc.poll() is not None:
+        return proc.returncode
+    proc.send_signal(signal.SIGTERM)
+    try:
+        return proc.wait(timeout=AGENT_STOP_SECONDS)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        return None
+
 class SlipReader:
     """Cuts the frames out of a byte stream; empty frames are skipped."""
 
@@ -406,16 +419,7 @@ class InBand:
 
     def stop(self):
         """SIGTERM; the exit code, or None when it did not end in time (then killed)."""
-        code = None
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                code = self.proc.wait(timeout=AGENT_STOP_SECONDS)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        else:
-            code = self.proc.returncode
+        code = terminate(self.proc)
         self.proc.stdout.close()
         if not self.stderr.closed:
             self.saved_errors = self.errors()
@@ -512,16 +516,7 @@ class Agent:
 
     def stop(self):
         """SIGTERM; the exit code, or None when the agent did not end in time (then killed)."""
-        code = None
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                code = self.proc.wait(timeout=AGENT_STOP_SECONDS)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        else:
-            code = self.proc.returncode
+        code = terminate(self.proc)
         self.output.close()
         return code
 
