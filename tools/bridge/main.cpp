@@ -101,6 +101,14 @@ void Bridge::receiveRequests() {
 }
 
 void Bridge::relayRequest(std::span<const std::uint8_t> payload, const Endpoint& manager) {
+    // Refused before a slot is taken: a dropped request must not evict another manager's slot
+    // and with it the replies that manager still waits for.
+    const std::size_t worstFrame =
+        farlink::link::slipEncodedMax(kIpv4HeaderSize + kUdpHeaderSize + payload.size());
+    if (outQueue_.size() + worstFrame > kMaxQueuedBytes) {
+        report("the line is not draining; request from " + endpointText(manager) + " dropped");
+        return;
+    }
     const std::size_t slot = table_.slotFor(manager);
     LineAddressing a;
     a.source = options_.stationAddress;
@@ -111,10 +119,6 @@ void Bridge::relayRequest(std::span<const std::uint8_t> payload, const Endpoint&
     const std::vector<std::uint8_t> datagram = buildDatagram(payload, a, options_.udpChecksum);
     std::vector<std::uint8_t> frame(farlink::link::slipEncodedMax(datagram.size()));
     frame.resize(farlink::link::slipEncode(datagram, frame));
-    if (outQueue_.size() + frame.size() > kMaxQueuedBytes) {
-        report("the line is not draining; request from " + endpointText(manager) + " dropped");
-        return;
-    }
     table_.addPending(slot, a.identification);
     outQueue_.insert(outQueue_.end(), frame.begin(), frame.end());
     if (options_.verbose) {
