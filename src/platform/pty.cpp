@@ -10,7 +10,7 @@
 namespace farlink::platform {
 
 bool openPtyPair(PtyPair& pair) {
-    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+    const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
     char name[128];
     if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
