@@ -3,11 +3,11 @@
 #include "config/config_file.h"
 #include "link/port_reader.h"
 #include "platform/console.h"
+#include "platform/names.h"
 #include "platform/threads.h"
 #include "service/events.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -20,23 +20,18 @@ namespace {
 // Each port's context lives as long as the process: its reader and monitor keep using it.
 std::array<PortContext, kPortCount> portContexts;
 
-constexpr std::array<std::int32_t, 8> kBaudRates = {1200, 2400, 4800, 9600,
-                                                     14400, 19200, 38400, 57600};
+constexpr std::array<std::int32_t, 8> kBaudRates = {1200,  2400,  4800,  9600,
+                                                    14400, 19200, 38400, 57600};
 constexpr std::array<const char*, 5> kParityNames = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
 
-std::string upperCase(const char* text, std::size_t size) {
-    std::string s(text, strnlen(text, size));
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
+// The text of a fixed field, up to its terminator.
+template <std::size_t N> std::string_view fieldText(const std::array<char, N>& field) {
+    return std::string_view(field.data(), strnlen(field.data(), N));
 }
 
-template <std::size_t N> std::string upperCase(const std::array<char, N>& field) {
-    return upperCase(field.data(), N);
-}
-
-int parityCode(const std::string& name) {
+int parityCode(std::string_view name) {
     for (std::size_t i = 0; i < kParityNames.size(); ++i)
-        if (name == kParityNames[i]) return static_cast<int>(i);
+        if (platform::sameName(name, kParityNames[i])) return static_cast<int>(i);
     return -1;
 }
 
@@ -69,13 +64,13 @@ void fillPortTable() {
 }
 
 platform::PortHandle openComPort(std::string_view portName) {
-    const std::string name = upperCase(portName.data(), portName.size());
-    if (name != "COM1" && name != "COM2" && name != "COM3" && name != "COM4") return nullptr;
-    return platform::openSerialPort(name);
+    for (const char* name : {"COM1", "COM2", "COM3", "COM4"})
+        if (platform::sameName(portName, name)) return platform::openSerialPort(name);
+    return nullptr;
 }
 
 int configurePort(PortRecord& record) {
-    record.port = openComPort(std::string_view(record.name.data(), strnlen(record.name.data(), 6)));
+    record.port = openComPort(fieldText(record.name));
     if (record.port == nullptr) {
         platform::diagnostic(
             platform::formatText("Error in opening port. Code: %d ", platform::lastError()));
@@ -84,14 +79,15 @@ int configurePort(PortRecord& record) {
     if (std::find(kBaudRates.begin(), kBaudRates.end(), record.baud) == kBaudRates.end())
         return failPort(record, platform::formatText("Baud rate %d not supported", record.baud));
     if (record.dataBits < 4 || record.dataBits > 8)
-        return failPort(record, platform::formatText("Data bits %d not supported", record.dataBits));
+        return failPort(record,
+                        platform::formatText("Data bits %d not supported", record.dataBits));
     if (record.stopBits != 1 && record.stopBits != 2)
-        return failPort(record, platform::formatText("Stop bits %d not supported", record.stopBits));
-    const int parity = parityCode(upperCase(record.parity));
+        return failPort(record,
+                        platform::formatText("Stop bits %d not supported", record.stopBits));
+    const int parity = parityCode(fieldText(record.parity));
     if (parity < 0) return failPort(record, "Parity not supported");
-    const std::string modem = upperCase(record.modem);
-    if (modem.empty() || (modem[0] != 'Y' && modem[0] != 'N'))
-        return failPort(record, "Modem setting not supported");
+    const char modem = platform::lowerAscii(record.modem[0]);
+    if (modem != 'y' && modem != 'n') return failPort(record, "Modem setting not supported");
     if (record.initString[0] == '\0') return failPort(record, "Modem init string is empty");
 
     platform::diagnostic(platform::formatText("%s: baud=%d parity=%d data=%d stop=%d",

@@ -57,8 +57,7 @@ bool appendLine(int fd, const std::string& line) {
 bool openEventSource(std::string_view /*sourceName*/) {
     EventLogState& s = state();
     std::lock_guard lock(s.mutex);
-    if (s.backend == Backend::Memory) return true;
-    if (s.backend != Backend::Closed) return true; // already registered
+    if (s.backend != Backend::Closed) return true; // already registered (or in memory)
     const char* file = std::getenv("FARLINK_EVENTLOG");
     if (file != nullptr && *file != '\0') {
         const int fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

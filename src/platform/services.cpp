@@ -1,13 +1,10 @@
 #include "platform/services.h"
 
-#include "platform/names.h"
-
 #include "platform/machine_image.h"
+#include "platform/names.h"
 #include "platform/systemd_host.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <strings.h>
 
 namespace farlink::platform {
 

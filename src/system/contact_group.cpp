@@ -8,7 +8,6 @@
 #include "snmp/dispatch.h"
 
 #include <array>
-#include <cstring>
 
 namespace farlink::system {
 
