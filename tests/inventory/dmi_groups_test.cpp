@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,12 @@ namespace farlink::inventory {
 namespace {
 
 using testing::GroupRequest;
+
+// Adds bindings named below .25, each with a NULL value.
+void addAll(GroupRequest& r, std::initializer_list<std::initializer_list<std::uint32_t>> names) {
+    for (const auto& name : names)
+        r.add(name);
+}
 
 // A row in every table: two processors, three slots, an OEM text longer than a value. The
 // table outlives the test, as the driver's answer outlives the agent's start-up.
@@ -44,9 +51,7 @@ class DmiGroups : public ::testing::Test {
 // The scalar group ends at column 31; a binding past it does not stop the run.
 TEST_F(DmiGroups, ScalarPastColumn31AnswersNoSuchName) {
     GroupRequest r(snmp::kGetRequest);
-    r.add({4, 55, 32, 0});
-    r.add({4, 55, 2, 0});
-    r.add({4, 55, 31, 0});
+    addAll(r, {{4, 55, 32, 0}, {4, 55, 2, 0}, {4, 55, 31, 0}});
     EXPECT_EQ(r.run(dmiScalarsGet, {4, 55}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 1u);
     EXPECT_EQ(r.text(1), "4.51 PG");
@@ -56,11 +61,12 @@ TEST_F(DmiGroups, ScalarPastColumn31AnswersNoSuchName) {
 
 TEST_F(DmiGroups, UnservedColumnAnswersNoSuchNameAndTheRunGoesOn) {
     GroupRequest r(snmp::kGetRequest);
-    r.add({4, 55, 52, 1, 9, 0});
-    r.add({4, 55, 52, 1, 0, 1});
-    r.add({4, 55, 52, 1, 4, 1});
-    r.add({4, 55, 52, 1, 5, 0}); // the ID
-    r.add({4, 55, 52, 1, 6, 1}); // a text not carried
+    // Column 5 is the ID, column 6 a text not carried.
+    addAll(r, {{4, 55, 52, 1, 9, 0},
+               {4, 55, 52, 1, 0, 1},
+               {4, 55, 52, 1, 4, 1},
+               {4, 55, 52, 1, 5, 0},
+               {4, 55, 52, 1, 6, 1}});
     EXPECT_EQ(r.run(dmiProcessorsGet, {4, 55, 52, 1}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.binds[0].valueWord, 500u);
@@ -71,9 +77,7 @@ TEST_F(DmiGroups, UnservedColumnAnswersNoSuchNameAndTheRunGoesOn) {
 
 TEST_F(DmiGroups, InstancePastTheRowsEndsTheRun) {
     GroupRequest r(snmp::kGetRequest);
-    r.add({4, 55, 56, 1, 1, 2});
-    r.add({4, 55, 56, 1, 1, 3});
-    r.add({4, 55, 56, 1, 1, 0});
+    addAll(r, {{4, 55, 56, 1, 1, 2}, {4, 55, 56, 1, 1, 3}, {4, 55, 56, 1, 1, 0}});
     EXPECT_EQ(r.run(dmiSystemSlotsGet, {4, 55, 56, 1}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.text(0), "ISA1");
@@ -87,8 +91,7 @@ TEST_F(DmiGroups, InstancePastTheRowsEndsTheRun) {
 
 TEST_F(DmiGroups, LongTextIsCutToTheValueBytes) {
     GroupRequest r(snmp::kGetRequest);
-    r.add({4, 55, 58, 1, 1, 0});
-    r.add({4, 55, 58, 1, 1, 1});
+    addAll(r, {{4, 55, 58, 1, 1, 0}, {4, 55, 58, 1, 1, 1}});
     EXPECT_EQ(r.run(dmiOemStringsGet, {4, 55, 58, 1}), snmp::kNoError);
     EXPECT_EQ(r.text(0), std::string(80, 'x'));
     EXPECT_EQ(r.text(1), "short");
@@ -104,8 +107,7 @@ TEST_F(DmiGroups, EachTableAnswersUpToItsLastColumn) {
     for (std::uint32_t group = 52; group <= 58; ++group) {
         const auto [routine, last] = tables[group - 52];
         GroupRequest r(snmp::kGetRequest);
-        r.add({4, 55, group, 1, last, 0});
-        r.add({4, 55, group, 1, last + 1, 0});
+        addAll(r, {{4, 55, group, 1, last, 0}, {4, 55, group, 1, last + 1, 0}});
         EXPECT_EQ(r.run(routine, {4, 55, group, 1}), snmp::kNoSuchName) << group;
         EXPECT_EQ(r.record.errorIndex, 2u) << group;
         EXPECT_NE(r.binds[0].valueTag, snmp::kTagNull) << group;

@@ -69,13 +69,13 @@ class PipelineTest : public ::testing::Test {
         return reply;
     }
 
+    // Without a UDP checksum: the damage table below runs the intact request with one.
     void expectReply(std::uint8_t pduType, const std::vector<Binding>& bindings,
                      const std::vector<Binding>& answer, std::uint32_t errorStatus = 0,
-                     std::uint32_t errorIndex = 0, bool udpChecksum = false) {
-        const Bytes reply =
-            exchange(requestDatagram(snmpMessage(pduType, 77, bindings), udpChecksum));
+                     std::uint32_t errorIndex = 0) {
+        const Bytes reply = exchange(requestDatagram(snmpMessage(pduType, 77, bindings), false));
         const Bytes expected = replyDatagram(
-            snmpMessage(kGetResponse, 77, answer, "kestrl", errorStatus, errorIndex), udpChecksum);
+            snmpMessage(kGetResponse, 77, answer, "kestrl", errorStatus, errorIndex), false);
         EXPECT_EQ(hexText(reply), hexText(expected));
     }
 
@@ -105,12 +105,6 @@ TEST(InternetChecksum, SumsInEitherByteOrder) {
     // The carry out of the top bit comes back in at the bottom.
     EXPECT_EQ(stored(hexBytes("FF FF 00 01")), "00 01");
     EXPECT_EQ(stored({}), "00 00");
-}
-
-TEST_F(PipelineTest, AReplyAnswersTheRequestsHeadersWithOrWithoutAUdpChecksum) {
-    for (const bool udpChecksum : {false, true})
-        expectReply(kGetRequest, {{kNicCount}}, {{kNicCount, integer(0)}}, 0, 0, udpChecksum);
-    EXPECT_TRUE(platform::loggedEvents().empty());
 }
 
 struct DamageCase {
@@ -190,12 +184,9 @@ TEST_F(PipelineTest, BindingsGoToTheirGroupsRunByRun) {
 }
 
 TEST_F(PipelineTest, AnUndecodableMessageGetsAnEventAndNoReply) {
-    for (const Bytes& message :
-         {snmpMessage(kGetRequest, 1, {{kNicCount}}, "public"), hexBytes("01 02 03 04")}) {
-        platform::clearLoggedEvents();
-        EXPECT_TRUE(exchange(requestDatagram(message, true)).empty());
-        EXPECT_EQ(eventTexts(), std::vector<std::string>{"Failed to decode: "});
-    }
+    // A wrong community takes the same path; the end-to-end suite sends one to the agent.
+    EXPECT_TRUE(exchange(requestDatagram(hexBytes("01 02 03 04"), true)).empty());
+    EXPECT_EQ(eventTexts(), std::vector<std::string>{"Failed to decode: "});
 }
 
 TEST_F(PipelineTest, AResponseTooLargeToEncodeGetsAnEventAndNoReply) {

@@ -59,8 +59,8 @@ bool report(std::uint32_t state) {
 }
 
 TEST(ServiceHost, EachStateIsOneDatagramToTheNotifySocket) {
-    TempProfileDir dir;
-    NotifyListener listener(dir.path() + "/notify");
+    // The path form is covered end to end by the in-band stand-in; here the abstract name.
+    NotifyListener listener("@farlink-test-notify-" + std::to_string(::getpid()));
     ASSERT_TRUE(listener.bound_);
     ScopedEnv socket("NOTIFY_SOCKET", listener.name_);
     const std::pair<std::uint32_t, const char*> expected[] = {
@@ -73,11 +73,7 @@ TEST(ServiceHost, EachStateIsOneDatagramToTheNotifySocket) {
         EXPECT_EQ(listener.take(), datagram);
         EXPECT_EQ(listener.take(), "(none)") << "one report is one datagram";
     }
-    NotifyListener abstract("@farlink-test-notify-" + std::to_string(::getpid()));
-    ASSERT_TRUE(abstract.bound_);
-    ScopedEnv abstractSocket("NOTIFY_SOCKET", abstract.name_);
-    EXPECT_TRUE(report(kStateRunning));
-    EXPECT_EQ(abstract.take(), "READY=1\nSTATUS=Running");
+    TempProfileDir dir;
     ScopedEnv outsideSystemd("NOTIFY_SOCKET", "");
     EXPECT_TRUE(report(kStateStopPending)) << "nobody listens: kept and counted as delivered";
     EXPECT_EQ(lastReportedStatus().currentState, kStateStopPending);
@@ -153,7 +149,6 @@ TEST_F(FakeSystemctl, ChildStartsWithNoSignalBlocked) {
     install("while read -r line; do case $line in SigBlk*) echo \"$line\";; esac; done "
             "</proc/$$/status\n");
     std::string output;
-    EXPECT_EQ(runSystemctl({"is-system-running"}, nullptr, 10000), 0);
     EXPECT_EQ(runSystemctl({"is-system-running"}, &output, 10000), 0);
     EXPECT_EQ(output, "SigBlk:\t0000000000000000\n");
 }

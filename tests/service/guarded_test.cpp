@@ -25,7 +25,7 @@ TEST(GuardedBlocks, IntactBlocksOfAnySizeCheckAndFreeSilently) {
     EXPECT_EQ(guardedLiveBlocks(), 0u);
 }
 
-TEST(GuardedBlocks, OverrunPastTheEndIsReportedOncePerByte) {
+TEST(GuardedBlocks, OverrunPastTheEndIsReportedOncePerByteUnderrunAndNothingByTheirTexts) {
     for (int damaged : {1, 3}) {
         auto* p = static_cast<std::uint8_t*>(guardedAlloc(16));
         std::memset(p, 0, 16 + damaged);
@@ -36,9 +36,8 @@ TEST(GuardedBlocks, OverrunPastTheEndIsReportedOncePerByte) {
         EXPECT_EQ(countLines(out, ":head"), 0);
     }
     EXPECT_EQ(guardedLiveBlocks(), 0u) << "a damaged block is released all the same";
-}
 
-TEST(GuardedBlocks, UnderrunAndNothingUseTheirOwnTexts) {
+    // Underrun and a null block have texts of their own.
     auto* p = static_cast<std::uint8_t*>(guardedAlloc(8));
     p[-1] = 0;
     ::testing::internal::CaptureStdout();

@@ -203,7 +203,6 @@ TEST_P(NewerDriver, ModelFileMayRenameTheProductWithinItsField) {
     driver(a);
     EXPECT_EQ(runStartUp(), 0);
     EXPECT_EQ(summaryText(inventory::kSummaryProductName), GetParam().product);
-    EXPECT_EQ(summaryText(inventory::kSummaryDriverText), "KORU 2.1");
     EXPECT_EQ(summaryWord(inventory::kSummarySerial1Io.offset) & 0xFFFF, 0x3F8u);
     EXPECT_EQ(configurationAnswerLength, a.size());
     EXPECT_EQ(inventory::centralProcessorCount, 2u);
@@ -215,16 +214,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 "ServerView 440BX En"},
                       ModelCase{"[SV-440BX]\nproductname=\n", "SV-440BX"},
                       ModelCase{"[OTHER]\nproductname=Something\n", "SV-440BX"}));
-
-TEST_F(StartUp, NewerDriverOfAnotherProductIsRefused) {
-    createBlock();
-    configure("SV-440BX");
-    driver(newerAnswer("SV-450NX", 0x52, 1));
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(runStartUp(), 1);
-    ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(platform::loggedEvents().size(), 1u);
-}
 
 TEST_F(StartUp, DriverThatDoesNotAnswerLeavesItsDataEmptyAndStartUpGoesOn) {
     createBlock();
@@ -307,13 +296,18 @@ Bytes eisaAnswer(std::uint32_t count, const std::vector<std::array<std::uint32_t
     return a;
 }
 
-TEST_F(StartUp, EisaSlotsTakeBoardsAndEmbeddedDevicesOfSlotsOneToSixteen) {
-    answer(kIoctlEisaSlots, eisaAnswer(6, {{0x0E11A010, 1, 1},
-                                           {0, 2, 1},
-                                           {0x1234, 3, 5},
-                                           {0x5555, 20, 1},
-                                           {0x6666, 0, 1},
-                                           {0x7777, 4, 7}}));
+// Slots outside 1..16 and other entry types are passed over, and a count beyond the entries
+// returned reads only those entries.
+TEST_F(StartUp, EisaSlotsTakeBoardsAndEmbeddedDevicesOfSlotsOneToSixteenAsFarAsTheAnswerGoes) {
+    Bytes a = eisaAnswer(1000, {{0x0E11A010, 1, 1},
+                                {0, 2, 1},
+                                {0x1234, 3, 5},
+                                {0x5555, 20, 1},
+                                {0x6666, 0, 1},
+                                {0x7777, 4, 7}});
+    // The start of a further entry for slot 5, cut off by the end of the answer.
+    append(a, {0x11, 0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 0, 0});
+    answer(kIoctlEisaSlots, a);
     readEisaSlots();
     EXPECT_EQ(eisaSlots[0].slotNumber, 1u);
     EXPECT_EQ(eisaSlots[0].slotType, 1u);
@@ -325,20 +319,6 @@ TEST_F(StartUp, EisaSlotsTakeBoardsAndEmbeddedDevicesOfSlotsOneToSixteen) {
     EXPECT_STREQ(eisaSlots[2].text.data(), "");
     for (int k = 4; k <= 16; ++k)
         EXPECT_EQ(eisaSlots[k - 1].slotType, 0u) << k;
-}
-
-TEST_F(StartUp, EisaCountBeyondTheEntriesReturnedReadsOnlyThoseEntries) {
-    Bytes a = eisaAnswer(1000, {{0xABC, 5, 1}, {0, 6, 5}});
-    // The start of a third entry for slot 1, cut off by the end of the answer.
-    append(a, {0x11, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0});
-    answer(kIoctlEisaSlots, a);
-    readEisaSlots();
-    EXPECT_STREQ(eisaSlots[4].text.data(), "Eisa compressed Id : 0xABC\n");
-    EXPECT_EQ(eisaSlots[5].slotType, 5u);
-    int filled = 0;
-    for (const EisaSlotRecord& slot : eisaSlots)
-        filled += slot.slotType != 0;
-    EXPECT_EQ(filled, 2);
 }
 
 } // namespace

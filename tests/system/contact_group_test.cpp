@@ -157,10 +157,6 @@ TEST_F(ContactTable, SetWithKeywordNeedsTheRightOne) {
     wrong.addText({4, 18, 1, 2, 0}, guarded("555 99 99", "sesam"));
     EXPECT_EQ(set(wrong), snmp::kBadValue);
     EXPECT_EQ(wrong.record.errorIndex, 1u);
-
-    GroupRequest bare(snmp::kSetRequest);
-    bare.addText({4, 18, 1, 2, 0}, "555 99 99");
-    EXPECT_EQ(set(bare), snmp::kBadValue);
     EXPECT_EQ(block_, before);
     EXPECT_EQ(config::configChanged.load(), 0u);
 
