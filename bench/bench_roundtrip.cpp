@@ -7,7 +7,7 @@
 #include "platform/pty.h"
 #include "platform/serial.h"
 #include "platform/threads.h"
-#include "service/stop_flag.h"
+#include "runtime/stop_flag.h"
 #include "support/station.h"
 
 #include <benchmark/benchmark.h>
@@ -68,7 +68,7 @@ struct Line {
         if (!port->setState(state)) return false;
         params.port = port;
         params.modem = 'N';
-        service::stopFlag.store(0, std::memory_order_relaxed);
+        runtime::stopFlag.store(0, std::memory_order_relaxed);
         return platform::startThread([this] {
             link::portReader(params, context, link::processFrame, /*startMonitor=*/false);
         });
@@ -76,7 +76,7 @@ struct Line {
 
     ~Line() {
         // The reader sees the stop flag within its one-second read slice.
-        service::stopFlag.store(1, std::memory_order_relaxed);
+        runtime::stopFlag.store(1, std::memory_order_relaxed);
         for (int waited = 0; platform::runningThreads() > 0 && waited < 5000; waited += 10)
             platform::sleepMs(10);
         if (port != nullptr) platform::closeSerialPort(port);

@@ -3,7 +3,7 @@
 #include "link/pipeline.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
-#include "service/guarded.h"
+#include "runtime/guarded.h"
 #include "support/station.h"
 
 #include <cstdint>
@@ -21,12 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static testing::DiscardingPort port;
     platform::clearLoggedEvents();
 
-    const std::size_t liveBefore = service::guardedLiveBlocks();
+    const std::size_t liveBefore = runtime::guardedLiveBlocks();
     // The bytes as a port reader hands them over, cut to the frame block.
     link::FrameRequest* request = testing::frameRequest({data, size}, &port);
     if (request == nullptr) __builtin_trap();
     link::processFrame(request);
     // processFrame owns the request and releases it with every block it made, on every path.
-    if (service::guardedLiveBlocks() != liveBefore) __builtin_trap();
+    if (runtime::guardedLiveBlocks() != liveBefore) __builtin_trap();
     return 0;
 }

@@ -2,7 +2,7 @@
 #include "adapters/adapter_groups.h"
 
 #include "adapters/nic.h"
-#include "config/agent_settings.h"
+#include "runtime/agent_settings.h"
 #include "snmp/dispatch.h"
 
 #include <algorithm>
@@ -35,7 +35,7 @@ void setDefault(std::atomic<std::uint32_t>& global, void (*apply)(int, std::uint
 
 // Stores a Program or Pager text; false when it cannot be held whole. Only the first 80 bytes of
 // a value arrive, so a value word above that names bytes that were never kept.
-template <std::size_t N> bool storeText(config::SharedText<N>& field, const VarBind& b) {
+template <std::size_t N> bool storeText(runtime::SharedText<N>& field, const VarBind& b) {
     const std::uint32_t length = b.valueWord;
     if (length > field.capacity() || length > b.valueBytes.size()) return false;
     field.set(std::string_view(reinterpret_cast<const char*>(b.valueBytes.data()), length));
@@ -91,7 +91,7 @@ std::uint32_t nicScalarsSet(RequestRecord& request, const GroupDescriptor& group
             break;
         }
     }
-    config::markConfigChanged();
+    runtime::markConfigChanged();
     return request.errorStatus;
 }
 
@@ -110,9 +110,9 @@ std::uint32_t thresholdMessageGet(RequestRecord& request, const GroupDescriptor&
 std::uint32_t eventActionGet(RequestRecord& request, const GroupDescriptor& group,
                              std::uint16_t first, std::uint16_t end) {
     return snmp::serveColumns(
-        request, group, first, end, config::kEventEntries,
+        request, group, first, end, runtime::kEventEntries,
         [](VarBind& b, std::uint32_t column, std::uint32_t row) {
-            const config::EventEntry& entry = config::agentSettings.events[row];
+            const runtime::EventEntry& entry = runtime::agentSettings.events[row];
             switch (column) {
             case 1:
                 snmp::setInteger(b, entry.number);
@@ -140,13 +140,13 @@ std::uint32_t eventActionSet(RequestRecord& request, const GroupDescriptor& grou
         const VarBind& b = *request.bindings[i];
         const std::uint32_t column = b.name.sub[n];
         const std::uint32_t row = b.name.sub[n + 1];
-        if (row >= config::kEventEntries) {
+        if (row >= runtime::kEventEntries) {
             // No such entry: the rest of the request is not applied.
             request.errorStatus = snmp::kNoSuchName;
             request.errorIndex = positionOf(i);
             return snmp::kNoSuchName;
         }
-        config::EventEntry& entry = config::agentSettings.events[row];
+        runtime::EventEntry& entry = runtime::agentSettings.events[row];
         if (column < 2 || column > 4) {
             snmp::recordError(request, snmp::kNoSuchName, positionOf(i));
             continue;
@@ -170,7 +170,7 @@ std::uint32_t eventActionSet(RequestRecord& request, const GroupDescriptor& grou
         }
         if (!stored) snmp::recordError(request, snmp::kBadValue, positionOf(i));
     }
-    config::markConfigChanged();
+    runtime::markConfigChanged();
     return request.errorStatus;
 }
 

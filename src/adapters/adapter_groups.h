@@ -2,7 +2,7 @@
 // the event action table (.25.7.2.1).
 #pragma once
 
-#include "snmp/group_registry.h"
+#include "snmp/group.h"
 
 namespace farlink::adapters {
 

@@ -1,7 +1,7 @@
 // The DMI groups of the private MIB: the scalar group .25.4.55 and its seven tables.
 #pragma once
 
-#include "snmp/group_registry.h"
+#include "snmp/group.h"
 
 namespace farlink::inventory {
 

@@ -1,9 +1,10 @@
 #include "link/pipeline.h"
 
 #include "link/slip.h"
+#include "mib/group_registry.h"
 #include "platform/console.h"
-#include "service/events.h"
-#include "service/guarded.h"
+#include "runtime/events.h"
+#include "runtime/guarded.h"
 #include "snmp/dispatch.h"
 
 #include <algorithm>
@@ -73,18 +74,18 @@ struct FrameWork {
 void releaseFrameWork(FrameWork& w) {
     if (w.pdu != nullptr) {
         for (snmp::VarBind*& binding : w.pdu->bindings) {
-            if (binding != nullptr) service::guardedFree(binding);
+            if (binding != nullptr) runtime::guardedFree(binding);
             binding = nullptr;
         }
-        service::guardedFree(w.pdu);
+        runtime::guardedFree(w.pdu);
     }
-    if (w.reply != nullptr) service::guardedFree(w.reply);
-    if (w.snmpBuf != nullptr) service::guardedFree(w.snmpBuf);
-    if (w.outBuf != nullptr) service::guardedFree(w.outBuf);
-    if (w.slipBuf != nullptr) service::guardedFree(w.slipBuf);
+    if (w.reply != nullptr) runtime::guardedFree(w.reply);
+    if (w.snmpBuf != nullptr) runtime::guardedFree(w.snmpBuf);
+    if (w.outBuf != nullptr) runtime::guardedFree(w.outBuf);
+    if (w.slipBuf != nullptr) runtime::guardedFree(w.slipBuf);
     if (w.request != nullptr) {
-        if (w.request->frame != nullptr) service::guardedFree(w.request->frame);
-        service::guardedFree(w.request);
+        if (w.request->frame != nullptr) runtime::guardedFree(w.request->frame);
+        runtime::guardedFree(w.request);
     }
     w = FrameWork{};
 }
@@ -93,18 +94,18 @@ void releaseFrameWork(FrameWork& w) {
 // to the routine that did it.
 void checkFrameBlocks(const FrameWork& w) {
     for (snmp::VarBind* binding : w.pdu->bindings)
-        if (binding != nullptr) service::guardedCheck(binding);
-    service::guardedCheck(w.pdu);
-    service::guardedCheck(w.snmpBuf);
-    if (w.request->frame != nullptr) service::guardedCheck(w.request->frame);
-    service::guardedCheck(w.request);
-    if (w.outBuf != nullptr) service::guardedCheck(w.outBuf);
-    if (w.slipBuf != nullptr) service::guardedCheck(w.slipBuf);
+        if (binding != nullptr) runtime::guardedCheck(binding);
+    runtime::guardedCheck(w.pdu);
+    runtime::guardedCheck(w.snmpBuf);
+    if (w.request->frame != nullptr) runtime::guardedCheck(w.request->frame);
+    runtime::guardedCheck(w.request);
+    if (w.outBuf != nullptr) runtime::guardedCheck(w.outBuf);
+    if (w.slipBuf != nullptr) runtime::guardedCheck(w.slipBuf);
 }
 
 // The operator's record of a frame that could not be answered; the frame's blocks go with it.
 void failWith(FrameWork& w, const std::string& text) {
-    service::reportEvent(service::kEventWarning, text);
+    runtime::reportEvent(runtime::kEventWarning, text);
     releaseFrameWork(w);
 }
 
@@ -132,7 +133,7 @@ void dispatchBindings(FrameWork& w) {
     for (std::uint16_t i = 0; i < pdu.bindingCount; ++i) {
         snmp::VarBind& binding = *pdu.bindings[i];
         if (binding.name.count == 0) return;
-        const int group = snmp::findGroup(binding, pdu.pduType);
+        const int group = snmp::findGroup(mib::groups(), binding, pdu.pduType);
         if (group < 0) {
             pdu.pduType = snmp::kGetResponse;
             pdu.errorStatus = snmp::kNoSuchName;
@@ -144,7 +145,7 @@ void dispatchBindings(FrameWork& w) {
             runFirst = i;
         } else if (group != runGroup) {
             checkFrameBlocks(w);
-            snmp::dispatchRun(pdu, runGroup, runFirst, i);
+            snmp::dispatchRun(mib::groups(), pdu, runGroup, runFirst, i);
             checkFrameBlocks(w);
             runGroup = group;
             runFirst = i;
@@ -152,7 +153,7 @@ void dispatchBindings(FrameWork& w) {
     }
     if (runGroup >= 0) {
         checkFrameBlocks(w);
-        snmp::dispatchRun(pdu, runGroup, runFirst, pdu.bindingCount);
+        snmp::dispatchRun(mib::groups(), pdu, runGroup, runFirst, pdu.bindingCount);
     }
 }
 
@@ -208,7 +209,7 @@ DatagramCheck parseDatagram(std::span<const std::uint8_t> datagram, UdpAddressin
 std::uint8_t* buildReplyDatagram(std::span<const std::uint8_t> message,
                                  const UdpAddressing& addressing) {
     if (message.size() > kReplyDatagramSize - kHeadersSize) return nullptr;
-    auto* d = static_cast<std::uint8_t*>(service::guardedAlloc(kReplyDatagramSize));
+    auto* d = static_cast<std::uint8_t*>(runtime::guardedAlloc(kReplyDatagramSize));
     if (d == nullptr) return nullptr;
     const std::size_t n = message.size();
 
@@ -245,7 +246,7 @@ void processFrame(FrameRequest* request) {
     FrameWork w;
     w.request = request;
 
-    w.pdu = service::guardedNew<snmp::RequestRecord>();
+    w.pdu = runtime::guardedNew<snmp::RequestRecord>();
     if (w.pdu == nullptr) {
         const int error = platform::lastError();
         failWith(w, platform::formatText("Failed to malloc Pdu: %d", error));
@@ -253,20 +254,20 @@ void processFrame(FrameRequest* request) {
     }
     w.pdu->bindings.fill(nullptr);
     for (snmp::VarBind*& binding : w.pdu->bindings) {
-        binding = service::guardedNew<snmp::VarBind>();
+        binding = runtime::guardedNew<snmp::VarBind>();
         if (binding == nullptr) {
             const int error = platform::lastError();
             failWith(w, platform::formatText("Failed to malloc: %d", error));
             return;
         }
     }
-    w.snmpBuf = static_cast<std::uint8_t*>(service::guardedAlloc(kSnmpBufSize));
+    w.snmpBuf = static_cast<std::uint8_t*>(runtime::guardedAlloc(kSnmpBufSize));
     if (w.snmpBuf == nullptr) {
         const int error = platform::lastError();
         failWith(w, platform::formatText("Malloc of psnmpBuf failed: %d ", error));
         return;
     }
-    w.outBuf = static_cast<std::uint8_t*>(service::guardedAlloc(kOutBufSize));
+    w.outBuf = static_cast<std::uint8_t*>(runtime::guardedAlloc(kOutBufSize));
     if (w.outBuf == nullptr) {
         const std::string text =
             platform::formatText("Malloc of outBuf failed: %d", platform::lastError());
@@ -274,7 +275,7 @@ void processFrame(FrameRequest* request) {
         failWith(w, text);
         return;
     }
-    w.slipBuf = static_cast<std::uint8_t*>(service::guardedAlloc(kSlipBufSize));
+    w.slipBuf = static_cast<std::uint8_t*>(runtime::guardedAlloc(kSlipBufSize));
     if (w.slipBuf == nullptr) {
         const std::string text =
             platform::formatText("Malloc of SLIPBuf failed: %d", platform::lastError());

@@ -3,9 +3,9 @@
 #include "link/slip.h"
 #include "platform/console.h"
 #include "platform/threads.h"
-#include "service/events.h"
-#include "service/guarded.h"
-#include "service/stop_flag.h"
+#include "runtime/events.h"
+#include "runtime/guarded.h"
+#include "runtime/stop_flag.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +24,7 @@ constexpr int kWaitSliceMs = 1000;
 // Sleeps in short slices so that a stop is noticed within a fraction of a second.
 void sleepUnlessStopped(std::uint32_t milliseconds) {
     constexpr std::uint32_t slice = 100;
-    for (std::uint32_t slept = 0; slept < milliseconds && !service::stopRequested();
+    for (std::uint32_t slept = 0; slept < milliseconds && !runtime::stopRequested();
          slept += slice)
         platform::sleepMs(std::min(slice, milliseconds - slept));
 }
@@ -89,7 +89,7 @@ void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink 
             if (rx.fill == rx.bytes.size()) {
                 // A partial frame that fills the whole buffer can never close: drop it so that
                 // reading goes on.
-                service::reportEvent(service::kEventWarning,
+                runtime::reportEvent(runtime::kEventWarning,
                                      platform::formatText("Frame without closing END dropped: %zu bytes",
                                                           rx.fill));
                 rx.discardAll();
@@ -98,22 +98,22 @@ void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink 
         }
         const auto frameLength = static_cast<std::size_t>(found - begin) + 1;
         if (frameLength > kFrameBlockSize) {
-            service::reportEvent(service::kEventWarning,
+            runtime::reportEvent(runtime::kEventWarning,
                                  platform::formatText("Frame longer than %zu bytes dropped: %zu bytes",
                                                       kFrameBlockSize, frameLength));
             rx.dropFront(frameLength);
             continue;
         }
-        auto* request = service::guardedNew<FrameRequest>();
+        auto* request = runtime::guardedNew<FrameRequest>();
         if (request == nullptr) {
             platform::diagnostic(platform::formatText("Run out of memory: %d", platform::lastError()));
             return;
         }
-        auto* block = static_cast<std::uint8_t*>(service::guardedAlloc(kFrameBlockSize));
+        auto* block = static_cast<std::uint8_t*>(runtime::guardedAlloc(kFrameBlockSize));
         if (block == nullptr) {
-            service::reportEvent(service::kEventStartFailure,
+            runtime::reportEvent(runtime::kEventStartFailure,
                                  platform::formatText("Failed to malloc:%d ", platform::lastError()));
-            service::guardedFree(request);
+            runtime::guardedFree(request);
             return;
         }
         request->mode = 0;
@@ -150,7 +150,7 @@ void portReader(const PortReaderParams& params, PortContext& context, FrameSink 
 
     ReceiveBuffer rx;
     bool firstCycle = true;
-    while (!service::stopRequested()) {
+    while (!runtime::stopRequested()) {
         // Acquire: whatever the asking thread did before it asked is seen by the re-send.
         const bool reinitialise = context.reinitialise.load(std::memory_order_acquire) == 'Y';
         if ((firstCycle && params.modem == 'Y') || reinitialise) {
@@ -188,11 +188,11 @@ void portReader(const PortReaderParams& params, PortContext& context, FrameSink 
 void modemMonitor(PortContext& context) {
     platform::PortHandle port = context.port;
     if (!port->setEventMask(platform::kCommEventDsr)) return;
-    while (!service::stopRequested()) {
+    while (!runtime::stopRequested()) {
         std::uint32_t events = 0;
         // Waits in one-second slices until the next DSR change, so a stop is still seen.
         platform::WaitOutcome outcome = port->waitEvent(events, kWaitSliceMs);
-        while (outcome == platform::WaitOutcome::TimedOut && !service::stopRequested())
+        while (outcome == platform::WaitOutcome::TimedOut && !runtime::stopRequested())
             outcome = port->waitEvent(events, kWaitSliceMs);
         if (outcome == platform::WaitOutcome::Failed) {
             sleepUnlessStopped(kMonitorRetryMs);

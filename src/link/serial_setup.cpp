@@ -1,11 +1,11 @@
 #include "link/serial_setup.h"
 
-#include "config/config_file.h"
+#include "config/port_settings.h"
 #include "link/port_reader.h"
 #include "platform/console.h"
 #include "platform/names.h"
 #include "platform/threads.h"
-#include "service/events.h"
+#include "runtime/events.h"
 
 #include <algorithm>
 #include <cstring>
@@ -125,7 +125,7 @@ int outOfBandThread() {
             ++configured;
         } else {
             record.use = 'N';
-            service::reportEvent(service::kEventStartFailure,
+            runtime::reportEvent(runtime::kEventStartFailure,
                                  platform::formatText(" Failed to configure COM PORT %d", k));
         }
     }

@@ -2,7 +2,7 @@
 // configured ports, each with its own reader.
 #pragma once
 
-#include "config/config_file.h"
+#include "config/port_settings.h"
 #include "platform/serial.h"
 
 #include <array>

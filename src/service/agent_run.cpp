@@ -3,7 +3,7 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/service_host.h"
-#include "service/events.h"
+#include "runtime/events.h"
 #include "service/service_main.h"
 
 #include <string_view>
@@ -15,7 +15,7 @@ int agentMain(int argc, const char* const* argv) {
         platform::printText(std::string_view(argv[1]) == "-v" ? kBanner : kUsage);
         return 1;
     }
-    if (!platform::startServiceDispatcher(kServiceName, serviceMain)) return 1;
+    if (!platform::startServiceDispatcher(runtime::kServiceName, serviceMain)) return 1;
     // The service has reported itself stopped. The port readers see the stop flag within a
     // second, but nothing they hold needs an orderly end, and the configuration thread never
     // ends: the process ends here with them.

@@ -2,10 +2,10 @@
 
 #include "platform/event_log.h"
 #include "platform/service_host.h"
-#include "service/events.h"
-#include "service/koru.h"
+#include "runtime/events.h"
+#include "runtime/koru.h"
 #include "service/startup.h"
-#include "service/stop_flag.h"
+#include "runtime/stop_flag.h"
 
 #include <mutex>
 
@@ -31,13 +31,13 @@ void setControlsAccepted(std::uint32_t controls) {
 // The stop flag is set before anyone is woken by the event: whoever wakes finds it set.
 void stopOnControl(bool shutdown) {
     reportStatus(platform::kStateStopPending, 0, 1, kPendingWaitHintMs);
-    stopFlag.store(1);
-    if (shutdown) sendShutdownRequest();
+    runtime::stopFlag.store(1);
+    if (shutdown) runtime::sendShutdownRequest();
     stopEventObject.set();
 }
 
 void cleanUp(bool handlerRegistered) {
-    if (platform::eventSourceOpen()) deregisterEventSource();
+    if (platform::eventSourceOpen()) runtime::deregisterEventSource();
     if (handlerRegistered) reportStatus(platform::kStateStopped, 0, 0, 0);
 }
 
@@ -76,7 +76,7 @@ void controlHandler(std::uint32_t control) {
 }
 
 void serviceMain() {
-    if (!platform::registerControlHandler(kServiceName, controlHandler)) {
+    if (!platform::registerControlHandler(runtime::kServiceName, controlHandler)) {
         cleanUp(false);
         return;
     }
@@ -93,7 +93,7 @@ void serviceMain() {
     // The event starts unsignalled; a stop that came before this point has set the flag already
     // and is carried over, so it is not lost.
     stopEventObject.reset();
-    if (stopFlag.load() == 1) stopEventObject.set();
+    if (runtime::stopFlag.load() == 1) stopEventObject.set();
     if (!reportStatus(platform::kStateStartPending, 0, 2, kPendingWaitHintMs)) {
         cleanUp(true);
         return;

@@ -23,6 +23,18 @@ void rewriteToFirstColumn(Oid& name, const GroupDescriptor& group) {
     name.count = static_cast<std::uint16_t>(group.oidLength + 1);
 }
 
+// noSuchName at binding position i (0-based), unless an error stands already.
+void refuse(RequestRecord& request, std::uint16_t i) {
+    recordError(request, kNoSuchName, static_cast<std::uint16_t>(i + 1));
+}
+
+// A binding may be set only through a group's set routine and only in a column marked writable.
+bool settable(const GroupDescriptor& group, const VarBind& binding) {
+    if (group.handler.set == nullptr) return false;
+    const std::uint32_t column = binding.name.sub[group.oidLength];
+    return (group.column(column).flags & kFlagWritable) != 0;
+}
+
 } // namespace
 
 std::uint32_t stepInstance(VarBind& binding, const GroupDescriptor& group) {
@@ -54,15 +66,16 @@ std::uint32_t stepInstance(VarBind& binding, const GroupDescriptor& group) {
     return kNoSuchName;
 }
 
-int findGroup(VarBind& binding, std::uint8_t pduType) {
+int findGroup(GroupTable groups, VarBind& binding, std::uint8_t pduType) {
     Oid& name = binding.name;
     const int length = name.count;
     if (length == 0) return -1;
     // A trailing 0 instance does not count towards the shape.
     const int e = name.sub[length - 1] == 0 ? length - 2 : length - 1;
 
-    for (int index = 0; groupRegistry[index] != nullptr; ++index) {
-        const GroupDescriptor& group = *groupRegistry[index];
+    for (int index = 0; static_cast<std::size_t>(index) < groups.size() && groups[index] != nullptr;
+         ++index) {
+        const GroupDescriptor& group = *groups[index];
         const int n = static_cast<int>(group.oidLength);
         const int k = static_cast<int>(group.indexCount);
         if (e == n || e == n + k) {
@@ -85,23 +98,37 @@ int findGroup(VarBind& binding, std::uint8_t pduType) {
     return -1;
 }
 
-void dispatchRun(RequestRecord& request, int groupIndex, std::uint16_t first, std::uint16_t end) {
-    if (groupIndex < 0 || static_cast<std::size_t>(groupIndex) >= kGroupCount) return;
-    const GroupDescriptor& group = *groupRegistry[groupIndex];
+void dispatchRun(GroupTable groups, RequestRecord& request, int groupIndex, std::uint16_t first,
+                 std::uint16_t end) {
+    if (groupIndex < 0 || static_cast<std::size_t>(groupIndex) >= groups.size() || first >= end)
+        return;
+    const GroupDescriptor& group = *groups[groupIndex];
     const HandlerEntry& handler = group.handler;
     switch (request.pduType) {
     case kGetRequest:
-        if (handler.get) handler.get(request, group, first, end);
+    case kGetNextRequest: {
+        const GroupRoutine routine = request.pduType == kGetRequest ? handler.get : handler.getNext;
+        if (routine != nullptr)
+            routine(request, group, first, end);
+        else
+            refuse(request, first);
         break;
-    case kGetNextRequest:
-        if (handler.getNext) handler.getNext(request, group, first, end);
-        break;
+    }
     case kSetRequest:
-        if (handler.setTest) {
-            if (handler.setTest(request, group, first, end) == 0 && handler.set)
-                handler.set(request, group, first, end);
-        } else if (handler.set) {
-            handler.set(request, group, first, end);
+        // The writable bindings go to the group in runs of their own, so that each one the
+        // group stores is one that may be stored; every other binding is refused where it stands.
+        for (std::uint16_t i = first; i < end;) {
+            if (!settable(group, *request.bindings[i])) {
+                refuse(request, i);
+                ++i;
+                continue;
+            }
+            std::uint16_t runEnd = static_cast<std::uint16_t>(i + 1);
+            while (runEnd < end && settable(group, *request.bindings[runEnd]))
+                ++runEnd;
+            if (handler.setTest == nullptr || handler.setTest(request, group, i, runEnd) == 0)
+                handler.set(request, group, i, runEnd);
+            i = runEnd;
         }
         break;
     default:
@@ -119,8 +146,10 @@ std::uint32_t acceptSet(RequestRecord&, const GroupDescriptor&, std::uint16_t, s
     return 0;
 }
 
-std::uint32_t answerNothing(RequestRecord&, const GroupDescriptor&, std::uint16_t, std::uint16_t) {
-    return 0;
+std::uint32_t answerNothing(RequestRecord& request, const GroupDescriptor&, std::uint16_t first,
+                            std::uint16_t) {
+    refuse(request, first);
+    return request.errorStatus;
 }
 
 } // namespace farlink::snmp

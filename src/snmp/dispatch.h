@@ -1,20 +1,24 @@
 // How a run of bindings reaches a group, and the table-index odometer of get-next.
 #pragma once
 
-#include "snmp/group_registry.h"
+#include "snmp/group.h"
 
 namespace farlink::snmp {
 
 // The odometer: 0 when the name now names the next instance, 2 when it ran past the last.
 std::uint32_t stepInstance(VarBind& binding, const GroupDescriptor& group);
 
-// The registry position of the group that owns the binding, or -1. For GetNextRequest a name
+// The position in `groups` of the group that owns the binding, or -1. For GetNextRequest a name
 // that sorts before a group is rewritten to the group OID followed by column 1.
-int findGroup(VarBind& binding, std::uint8_t pduType);
+int findGroup(GroupTable groups, VarBind& binding, std::uint8_t pduType);
 
 // Calls the routine of the group's handler entry that fits the PDU type for bindings
-// first .. end - 1.
-void dispatchRun(RequestRecord& request, int groupIndex, std::uint16_t first, std::uint16_t end);
+// first .. end - 1. A manager is never told that something happened when nothing did: a get or
+// get-next that reaches a group without the routine for it, and a set of a column that is not
+// writable (or of a group without a set routine), answer noSuchName at that binding, and such a
+// set stores nothing for it.
+void dispatchRun(GroupTable groups, RequestRecord& request, int groupIndex, std::uint16_t first,
+                 std::uint16_t end);
 
 // Records an error status with its 1-based position unless one is recorded already.
 void recordError(RequestRecord& request, std::uint32_t status, std::uint16_t position);
@@ -22,7 +26,7 @@ void recordError(RequestRecord& request, std::uint32_t status, std::uint16_t pos
 // A set-test routine that accepts everything.
 std::uint32_t acceptSet(RequestRecord& request, const GroupDescriptor& group, std::uint16_t first,
                         std::uint16_t end);
-// The routine of a group that answers nothing.
+// The routine of a group that serves nothing: noSuchName at the run's first binding.
 std::uint32_t answerNothing(RequestRecord& request, const GroupDescriptor& group,
                             std::uint16_t first, std::uint16_t end);
 

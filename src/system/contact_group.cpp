@@ -2,9 +2,9 @@
 // block, so that this agent and the in-band agent serve and change the same record.
 #include "system/contact_group.h"
 
-#include "config/agent_settings.h"
-#include "config/config_file.h"
-#include "service/shared_block.h"
+#include "runtime/agent_settings.h"
+#include "snmp/set_value.h"
+#include "runtime/shared_block.h"
 #include "snmp/dispatch.h"
 
 #include <array>
@@ -24,13 +24,13 @@ constexpr std::uint32_t kInstanceColumn = 8;
 // Room for the widest contact field; a decoded text must fit the field it goes into.
 constexpr std::size_t widestContact() {
     std::size_t widest = 0;
-    for (const service::ContactField& contact : service::kContactFields)
+    for (const runtime::ContactField& contact : runtime::kContactFields)
         widest = contact.field.width > widest ? contact.field.width : widest;
     return widest;
 }
 
 bool isContactColumn(std::uint32_t column) {
-    return column >= 1 && column <= std::size(service::kContactFields);
+    return column >= 1 && column <= std::size(runtime::kContactFields);
 }
 
 std::uint16_t positionOf(std::uint16_t i) {
@@ -42,10 +42,10 @@ std::uint16_t positionOf(std::uint16_t i) {
 std::uint32_t contactTableGet(RequestRecord& request, const GroupDescriptor& group,
                               std::uint16_t first, std::uint16_t end) {
     return snmp::serveColumns(
-        request, group, first, end, config::agentSettings.contactRowCount.load(relaxed),
+        request, group, first, end, runtime::agentSettings.contactRowCount.load(relaxed),
         [](VarBind& b, std::uint32_t column, std::uint32_t instance) {
             if (isContactColumn(column)) {
-                snmp::setText(b, service::readText(service::kContactFields[column - 1].field,
+                snmp::setText(b, runtime::readText(runtime::kContactFields[column - 1].field,
                                                    kContactReadLimit));
                 return true;
             }
@@ -60,7 +60,7 @@ std::uint32_t contactTableGet(RequestRecord& request, const GroupDescriptor& gro
 std::uint32_t contactTableSet(RequestRecord& request, const GroupDescriptor& group,
                               std::uint16_t first, std::uint16_t end) {
     const std::uint32_t n = group.oidLength;
-    const std::uint32_t rows = config::agentSettings.contactRowCount.load(relaxed);
+    const std::uint32_t rows = runtime::agentSettings.contactRowCount.load(relaxed);
     for (std::uint16_t i = first; i < end; ++i) {
         const VarBind& b = *request.bindings[i];
         const std::uint16_t position = positionOf(i);
@@ -83,15 +83,15 @@ std::uint32_t contactTableSet(RequestRecord& request, const GroupDescriptor& gro
             snmp::recordError(request, snmp::kNoSuchName, position);
             continue;
         }
-        const service::TextField field = service::kContactFields[column - 1].field;
+        const runtime::TextField field = runtime::kContactFields[column - 1].field;
         std::array<char, widestContact()> text{};
-        if (config::decodeSetText(b, std::span<char>(text.data(), field.width)) == 0) {
+        if (snmp::decodeSetText(b, std::span<char>(text.data(), field.width)) == 0) {
             request.errorStatus = snmp::kBadValue;
             request.errorIndex = position;
             return snmp::kBadValue;
         }
-        service::writeText(field, std::string_view(text.data()));
-        config::markConfigChanged();
+        runtime::writeText(field, std::string_view(text.data()));
+        runtime::markConfigChanged();
     }
     return request.errorStatus;
 }

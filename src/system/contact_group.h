@@ -1,7 +1,7 @@
 // The administrator contact table .25.4.18.1, kept in the shared agent block.
 #pragma once
 
-#include "snmp/group_registry.h"
+#include "snmp/group.h"
 
 namespace farlink::system {
 

@@ -1,7 +1,7 @@
 #include "adapters/adapter_groups.h"
 
 #include "adapters/nic.h"
-#include "config/agent_settings.h"
+#include "runtime/agent_settings.h"
 #include "support/group_request.h"
 
 #include <gtest/gtest.h>
@@ -31,13 +31,13 @@ class AdapterGroups : public ::testing::Test {
         for (auto& slots : nicThresholds)
             for (auto& slot : slots)
                 slot.store(0, relaxed);
-        const config::AgentSettings builtIn;
-        for (std::size_t i = 0; i < config::kEventEntries; ++i) {
-            config::agentSettings.events[i].action.store(builtIn.events[i].action.load(), relaxed);
-            config::agentSettings.events[i].program.set("");
-            config::agentSettings.events[i].pager.set("");
+        const runtime::AgentSettings builtIn;
+        for (std::size_t i = 0; i < runtime::kEventEntries; ++i) {
+            runtime::agentSettings.events[i].action.store(builtIn.events[i].action.load(), relaxed);
+            runtime::agentSettings.events[i].program.set("");
+            runtime::agentSettings.events[i].pager.set("");
         }
-        config::configChanged.store(0, relaxed);
+        runtime::configChanged.store(0, relaxed);
     }
 };
 
@@ -77,7 +77,7 @@ TEST_F(AdapterGroups, NicSetAppliesDefaultsToEveryAdapterAndReportsWrongTypeAfte
     EXPECT_EQ(nicThresholds[1][5].load(), 99u);
     EXPECT_EQ(nicThresholds[1][2].load(), 0u); // a fault slot
     EXPECT_EQ(nicThresholds[2][0].load(), 0u); // not a counted adapter
-    EXPECT_EQ(config::configChanged.load(), 1u);
+    EXPECT_EQ(runtime::configChanged.load(), 1u);
 
     // A value of another type still goes in by its value word (here the string's length).
     GroupRequest typed(snmp::kSetRequest);
@@ -100,8 +100,8 @@ TEST_F(AdapterGroups, ThresholdMessageIsCutToTheValueBytes) {
 }
 
 TEST_F(AdapterGroups, EventWalkGives11RowsOf4ColumnsThenNoSuchName) {
-    config::agentSettings.events[4].program.set("run.exe");
-    config::agentSettings.events[9].pager.set("555-0100");
+    runtime::agentSettings.events[4].program.set("run.exe");
+    runtime::agentSettings.events[9].pager.set("555-0100");
     GroupRequest r(snmp::kGetNextRequest);
     // As the pipeline hands over a name that sorts before the group: its first column.
     VarBind& b = r.add({7, 2, 1, 1});
@@ -111,7 +111,7 @@ TEST_F(AdapterGroups, EventWalkGives11RowsOf4ColumnsThenNoSuchName) {
         ASSERT_EQ(names.back().size(), 5u);
         const std::uint32_t column = names.back()[3];
         const std::uint32_t row = names.back()[4];
-        const config::EventEntry& e = config::agentSettings.events.at(row);
+        const runtime::EventEntry& e = runtime::agentSettings.events.at(row);
         if (column == 1 || column == 2)
             EXPECT_EQ(b.valueWord, column == 1 ? row + 1 : std::uint32_t(e.action.load()));
         else
@@ -129,7 +129,7 @@ TEST_F(AdapterGroups, EventWalkGives11RowsOf4ColumnsThenNoSuchName) {
 // A Program of all 80 bytes that arrive and a Pager of 39 characters fit; a Pager of 40, or a
 // Program whose length names bytes that never arrived, answers badValue and stores nothing.
 TEST_F(AdapterGroups, EventTextsAreStoredWholeOrAnswerBadValue) {
-    const config::EventEntry& e = config::agentSettings.events[1];
+    const runtime::EventEntry& e = runtime::agentSettings.events[1];
     GroupRequest fit(snmp::kSetRequest);
     fit.addText({7, 2, 1, 3, 1}, std::string(80, 'p'));
     fit.addText({7, 2, 1, 4, 1}, std::string(39, '9'));
@@ -146,7 +146,7 @@ TEST_F(AdapterGroups, EventTextsAreStoredWholeOrAnswerBadValue) {
     EXPECT_EQ(e.pager.get(), std::string(39, '9'));
     EXPECT_EQ(e.program.get(), std::string(80, 'p'));
     EXPECT_EQ(e.action.load(), 77);
-    EXPECT_EQ(config::configChanged.load(), 1u);
+    EXPECT_EQ(runtime::configChanged.load(), 1u);
 }
 
 TEST_F(AdapterGroups, EventWrongTypeOrColumnIsReportedAndNotStored) {
@@ -157,7 +157,7 @@ TEST_F(AdapterGroups, EventWrongTypeOrColumnIsReportedAndNotStored) {
     r.addText({7, 2, 1, 4, 5}, "pager");
     EXPECT_EQ(r.run(eventActionSet, {7, 2, 1}), snmp::kGenErr);
     EXPECT_EQ(r.record.errorIndex, 1u);
-    const config::EventEntry& entry = config::agentSettings.events[5];
+    const runtime::EventEntry& entry = runtime::agentSettings.events[5];
     EXPECT_EQ(entry.action.load(), 0x00010006);
     EXPECT_EQ(entry.program.get(), "");
     EXPECT_EQ(entry.number, 6u);
@@ -177,9 +177,9 @@ TEST_F(AdapterGroups, EventMissingRowEndsTheSetAtOnce) {
     r.addInteger({7, 2, 1, 2, 1}, 300);
     EXPECT_EQ(r.run(eventActionSet, {7, 2, 1}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 3u);
-    EXPECT_EQ(config::agentSettings.events[0].action.load(), 100);
-    EXPECT_EQ(config::agentSettings.events[1].action.load(), 0x00030006);
-    EXPECT_EQ(config::configChanged.load(), 0u);
+    EXPECT_EQ(runtime::agentSettings.events[0].action.load(), 100);
+    EXPECT_EQ(runtime::agentSettings.events[1].action.load(), 0x00030006);
+    EXPECT_EQ(runtime::configChanged.load(), 0u);
 }
 
 } // namespace

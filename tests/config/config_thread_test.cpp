@@ -1,8 +1,8 @@
 #include "config/config_thread.h"
 
-#include "config/agent_settings.h"
+#include "runtime/agent_settings.h"
 #include "platform/threads.h"
-#include "service/shared_block.h"
+#include "runtime/shared_block.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,8 @@
 
 namespace farlink::config {
 namespace {
+
+using namespace farlink::runtime;
 
 using namespace std::chrono_literals;
 
@@ -55,17 +57,17 @@ void holdSleep(std::uint32_t milliseconds) {
 class WriteBack : public ::testing::Test {
   protected:
     void SetUp() override {
-        service::attachSharedBlock(block_);
+        runtime::attachSharedBlock(block_);
         // An empty field and one filled to its last character reach the file as they are.
         const std::string texts[7] = {"Ada Keller", "555 0102",   "Main Street 1",     "555 0908",
                                       "",           "pager 7731", std::string(59, 'e')};
         for (int c = 0; c < 7; ++c)
-            service::writeText(service::kContactFields[c].field, texts[c]);
-        service::writeNumber(service::kIoBusThreshold, 0xFFFFFFFF); // -1, a signed threshold
-        service::writeNumber(service::kMemoryThreshold, 4096);
-        service::writeNumber(service::kVolumeUsageThreshold, 85);
+            runtime::writeText(runtime::kContactFields[c].field, texts[c]);
+        runtime::writeNumber(runtime::kIoBusThreshold, 0xFFFFFFFF); // -1, a signed threshold
+        runtime::writeNumber(runtime::kMemoryThreshold, 4096);
+        runtime::writeNumber(runtime::kVolumeUsageThreshold, 85);
         for (std::uint32_t k = 1; k <= 26; ++k)
-            service::writeNumber(service::kUsedVolumeThresholds + 4 * (k - 1), 60 + k);
+            runtime::writeNumber(runtime::kUsedVolumeThresholds + 4 * (k - 1), 60 + k);
         dir_.write("TESSEL.INI", kOriginalFile);
         writesBefore_ = configurationWriteCount();
         configChanged.store(0);
@@ -74,7 +76,7 @@ class WriteBack : public ::testing::Test {
     void TearDown() override {
         if (thread_.joinable()) stop();
         platform::setSleepHook(nullptr);
-        service::attachSharedBlock({});
+        runtime::attachSharedBlock({});
     }
     void stop() {
         quit_.store(true);
@@ -86,7 +88,7 @@ class WriteBack : public ::testing::Test {
     std::uint32_t writes() const { return configurationWriteCount() - writesBefore_; }
     std::string file() const { return dir_.read("TESSEL.INI"); }
 
-    std::array<std::uint8_t, service::kSharedBlockSize> block_{};
+    std::array<std::uint8_t, runtime::kSharedBlockSize> block_{};
     farlink::testing::TempProfileDir dir_;
     std::atomic<bool> quit_{false};
     std::thread thread_;
@@ -125,7 +127,7 @@ TEST_F(WriteBack, EachChangeIsWrittenOnceAndOnlyAChangeIsWritten) {
     // A write that fails (a directory in the file's place) is dropped, not retried...
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
-    service::writeText(service::kPager, "pager 9000");
+    runtime::writeText(runtime::kPager, "pager 9000");
     markConfigChanged();
     pauseReleased.set();
     ASSERT_TRUE(pauseEntered.wait(20000));

@@ -2,14 +2,14 @@
 // every reply is compared byte for byte with the one a station expects.
 #include "link/pipeline.h"
 
-#include "config/agent_settings.h"
+#include "runtime/agent_settings.h"
 #include "link/slip.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
 #include "platform/memory.h"
 #include "platform/memory_port.h"
-#include "service/events.h"
-#include "service/guarded.h"
+#include "runtime/events.h"
+#include "runtime/guarded.h"
 #include "support/station.h"
 #include "support/test_support.h"
 
@@ -48,12 +48,12 @@ class PipelineTest : public ::testing::Test {
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
         platform::setConsoleQuiet(true);
-        liveBefore_ = service::guardedLiveBlocks();
+        liveBefore_ = runtime::guardedLiveBlocks();
     }
     void TearDown() override {
         platform::failHeapAllocationAfter(-1);
         // Every path releases the request and every block it made.
-        EXPECT_EQ(service::guardedLiveBlocks(), liveBefore_);
+        EXPECT_EQ(runtime::guardedLiveBlocks(), liveBefore_);
     }
 
     // Sends the datagram; the reply datagram written back, empty when nothing was written.
@@ -82,7 +82,7 @@ class PipelineTest : public ::testing::Test {
     std::vector<std::string> eventTexts() {
         std::vector<std::string> texts;
         for (const auto& e : platform::loggedEvents()) {
-            EXPECT_EQ(e.id, service::kEventWarning);
+            EXPECT_EQ(e.id, runtime::kEventWarning);
             EXPECT_EQ(e.strings.size(), 1u);
             texts.push_back(e.strings.empty() ? "" : e.strings[0]);
         }
@@ -146,7 +146,7 @@ class DamagedDatagramTest : public PipelineTest,
                             public ::testing::WithParamInterface<DamageCase> {};
 
 TEST_P(DamagedDatagramTest, IsDroppedWithoutApplyingTheSet) {
-    std::atomic<std::int32_t>& action = config::agentSettings.events[0].action;
+    std::atomic<std::int32_t>& action = runtime::agentSettings.events[0].action;
     const std::int32_t before = action.load();
     const auto wanted = static_cast<std::uint32_t>(before) ^ 0x0F;
     const std::vector<Binding> set = {{kEventAction0, integer(wanted)}};
@@ -180,7 +180,7 @@ TEST_F(PipelineTest, BindingsGoToTheirGroupsRunByRun) {
     expectReply(kGetRequest, bindings, bindings, 2, 2);
     // A GetNext before a group starts at its first column.
     expectReply(kGetNextRequest, {{mib({7, 2, 1})}},
-                {{mib({7, 2, 1, 1, 0}), integer(config::agentSettings.events[0].number)}});
+                {{mib({7, 2, 1, 1, 0}), integer(runtime::agentSettings.events[0].number)}});
 }
 
 TEST_F(PipelineTest, AnUndecodableMessageGetsAnEventAndNoReply) {
@@ -226,7 +226,7 @@ TEST_F(PipelineTest, AFailedAllocationReleasesEverythingAndSendsNothing) {
         EXPECT_EQ(eventTexts(), event ? std::vector{platform::formatText(event, ENOMEM)}
                                       : std::vector<std::string>{})
             << failing;
-        EXPECT_EQ(service::guardedLiveBlocks(), liveBefore_) << failing;
+        EXPECT_EQ(runtime::guardedLiveBlocks(), liveBefore_) << failing;
         platform::clearLoggedEvents();
     }
 }
@@ -246,7 +246,7 @@ TEST(ReplyBlocks, HoldTheLargestResponseWithEveryByteEscaped) {
     Bytes back(kReplyDatagramSize);
     EXPECT_EQ(slipDecode(frame, back), kReplyDatagramSize);
     EXPECT_EQ(std::memcmp(back.data() + kHeadersSize, message.data(), message.size()), 0);
-    service::guardedFree(datagram);
+    runtime::guardedFree(datagram);
 
     EXPECT_EQ(buildReplyDatagram(Bytes(snmp::kMaxResponseSize + 1, 0), a), nullptr);
 }

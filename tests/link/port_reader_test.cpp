@@ -4,8 +4,8 @@
 #include "link/slip.h"
 #include "platform/event_log.h"
 #include "platform/memory_port.h"
-#include "service/guarded.h"
-#include "service/stop_flag.h"
+#include "runtime/guarded.h"
+#include "runtime/stop_flag.h"
 #include "support/station.h"
 
 #include <gtest/gtest.h>
@@ -78,8 +78,8 @@ void collect(FrameRequest* request) {
     line.frames.push_back(
         {Bytes(request->frame, request->frame + request->frameLength), line.reads});
     ++line.frameCount;
-    service::guardedFree(request->frame);
-    service::guardedFree(request);
+    runtime::guardedFree(request->frame);
+    runtime::guardedFree(request);
 }
 
 class PortReaderTest : public ::testing::Test {
@@ -91,7 +91,7 @@ class PortReaderTest : public ::testing::Test {
     void start(char modem = 'N', const std::string& init = "ATZ", FrameSink sink = collect) {
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
-        service::stopFlag = 0;
+        runtime::stopFlag = 0;
         PortReaderParams params;
         params.port = &port;
         params.modem = modem;
@@ -99,13 +99,13 @@ class PortReaderTest : public ::testing::Test {
         reader = std::thread([this, params, sink] { portReader(params, context, sink, false); });
     }
     void stop() {
-        service::stopFlag = 1;
+        runtime::stopFlag = 1;
         if (reader.joinable()) reader.join();
     }
     void TearDown() override {
         stop();
         // Every block of every frame is released.
-        EXPECT_EQ(service::guardedLiveBlocks(), 0u);
+        EXPECT_EQ(runtime::guardedLiveBlocks(), 0u);
     }
 };
 
@@ -186,7 +186,7 @@ TEST_F(PortReaderTest, ModemGetsItsInitStringOnlyWithDsrOnAndAgainWhenAsked) {
 }
 
 TEST(ModemMonitor, DsrChangeSendsTheInitStringAndAsksTheReaderToo) {
-    service::stopFlag = 0;
+    runtime::stopFlag = 0;
     platform::MemoryPort port;
     PortContext context;
     context.port = &port;
@@ -200,7 +200,7 @@ TEST(ModemMonitor, DsrChangeSendsTheInitStringAndAsksTheReaderToo) {
     }
     // The monitor raises the flag just after its write: wait for it, within a generous bound.
     EXPECT_TRUE(eventually([&] { return context.reinitialise.load() == 'Y'; }));
-    service::stopFlag = 1;
+    runtime::stopFlag = 1;
     monitor.join();
     ASSERT_TRUE(answered);
     const Bytes written = port.takeWritten();

@@ -4,7 +4,7 @@
 #include "platform/event_log.h"
 #include "platform/pty.h"
 #include "platform/threads.h"
-#include "service/stop_flag.h"
+#include "runtime/stop_flag.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -30,12 +30,12 @@ class SerialSetupTest : public ::testing::Test {
     std::vector<platform::PtyPair> lines;
 
     void SetUp() override {
-        service::stopFlag = 0;
+        runtime::stopFlag = 0;
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
     }
     void TearDown() override {
-        service::stopFlag = 1;
+        runtime::stopFlag = 1;
         threadsSettleAt(0);
         for (PortRecord& r : portTable.ports)
             if (r.port) platform::closeSerialPort(r.port);

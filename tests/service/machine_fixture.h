@@ -5,10 +5,12 @@
 #pragma once
 
 #include "inventory/dmi.h"
+#include "inventory/driver_answer.h"
+#include "inventory/eisa.h"
 #include "platform/event_log.h"
 #include "platform/shared_memory.h"
 #include "platform/threads.h"
-#include "service/shared_block.h"
+#include "runtime/shared_block.h"
 #include "service/startup.h"
 #include "support/test_support.h"
 
@@ -25,6 +27,10 @@
 
 namespace farlink::service {
 
+// The start-up fills the runtime's and the inventory's records; the tests read them by name.
+using namespace farlink::runtime;
+using namespace farlink::inventory;
+
 struct MachineState {
     std::vector<std::uint32_t> sleeps;
     int threadsStarted = 0;
@@ -39,12 +45,7 @@ inline int countOf(const std::vector<std::uint32_t>& values, std::uint32_t value
     return static_cast<int>(std::count(values.begin(), values.end(), value));
 }
 
-inline int countLines(const std::string& text, const std::string& line) {
-    int n = 0;
-    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-        ++n;
-    return n;
-}
+using farlink::testing::countLines;
 
 class MachineTest : public ::testing::Test {
   protected:

@@ -4,13 +4,15 @@
 
 #include "machine_fixture.h"
 #include "platform/service_host.h"
-#include "service/stop_flag.h"
+#include "runtime/stop_flag.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 
 namespace farlink::service {
+
+using runtime::stopFlag;
 namespace {
 
 class ServiceControl : public MachineTest {

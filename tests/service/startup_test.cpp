@@ -4,7 +4,7 @@
 
 #include "inventory/dmi.h"
 #include "machine_fixture.h"
-#include "service/shared_block.h"
+#include "runtime/shared_block.h"
 
 #include <cstring>
 

@@ -1,6 +1,8 @@
 // Group lookup, the get-next odometer and the common get/get-next form.
 #include "snmp/dispatch.h"
 
+#include "mib/group_registry.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -25,7 +27,7 @@ Suffix suffixOf(const Oid& o) {
 
 int indexOf(const Suffix& suffix) {
     const Oid o = binding(suffix).name;
-    const int index = groupIndexOf(std::span(o.sub.data(), o.count));
+    const int index = mib::groupIndexOf(std::span(o.sub.data(), o.count));
     EXPECT_GE(index, 0);
     return index;
 }
@@ -42,7 +44,7 @@ class StepInstanceTest : public ::testing::TestWithParam<StepCase> {};
 TEST_P(StepInstanceTest, StepsTheNameToTheNextInstance) {
     const StepCase& c = GetParam();
     VarBind b = binding(c.name);
-    EXPECT_EQ(stepInstance(b, *groupRegistry[indexOf(c.group)]), c.result);
+    EXPECT_EQ(stepInstance(b, *mib::groupRegistry[indexOf(c.group)]), c.result);
     EXPECT_EQ(suffixOf(b.name), c.after);
 }
 
@@ -72,7 +74,7 @@ class FindGroupTest : public ::testing::TestWithParam<FindCase> {};
 TEST_P(FindGroupTest, FindsTheOwnerAndRewritesOnlyForGetNext) {
     const FindCase& c = GetParam();
     VarBind b = binding(c.name);
-    EXPECT_EQ(findGroup(b, c.pduType), c.group.empty() ? -1 : indexOf(c.group));
+    EXPECT_EQ(findGroup(mib::groups(), b, c.pduType), c.group.empty() ? -1 : indexOf(c.group));
     EXPECT_EQ(suffixOf(b.name), c.after);
     for (std::size_t i = b.name.count; i < kMaxSubIds; ++i)
         EXPECT_EQ(b.name.sub[i], 0u) << "slots past the name read 0";
@@ -140,6 +142,51 @@ TEST(ServeColumns, UnservedColumnRecordsTheFirstErrorAndGoesOn) {
     EXPECT_EQ(r.serve(3), kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(r.bindings[3].valueWord, 202u);
+}
+
+// Routines that record which bindings reached them.
+std::vector<std::uint16_t> reached;
+std::uint32_t noteRun(RequestRecord&, const GroupDescriptor&, std::uint16_t first,
+                      std::uint16_t end) {
+    for (std::uint16_t i = first; i < end; ++i)
+        reached.push_back(i);
+    return 0;
+}
+
+// The same table twice: once served read-only by get alone, once with a set routine and column
+// 2 writable.
+constexpr ColumnRecord kSetColumns[] = {{}, {1, 1, 0x02, 0, 0, 5}, {2, 1, 0x02, 0, 0, 7}};
+const GroupDescriptor kGetOnly{{noteRun, nullptr, nullptr, nullptr}, 10, kTableOid, 1, kIndex, 2,
+                               kColumns};
+const GroupDescriptor kSettable{{noteRun, noteRun, nullptr, noteRun}, 10, kTableOid, 1, kIndex, 2,
+                                kSetColumns};
+const GroupDescriptor* const kGroups[] = {&kGetOnly, &kSettable};
+
+TEST(DispatchRun, WhatCannotBeServedOrSetIsRefusedWhereItStands) {
+    // Get-next reaches a group without a get-next routine: noSuchName, nothing echoed.
+    Request walk(kGetNextRequest, {binding({99, 1, 1}), binding({99, 1, 2})});
+    reached.clear();
+    dispatchRun(kGroups, walk.record, 0, 0, 2);
+    EXPECT_TRUE(reached.empty());
+    EXPECT_EQ(walk.record.errorStatus, kNoSuchName);
+    EXPECT_EQ(walk.record.errorIndex, 1u);
+
+    // A set of a group without a set routine stores nothing and says so.
+    Request readOnly(kSetRequest, {binding({99, 1, 2, 0})});
+    reached.clear();
+    dispatchRun(kGroups, readOnly.record, 0, 0, 1);
+    EXPECT_TRUE(reached.empty());
+    EXPECT_EQ(readOnly.record.errorStatus, kNoSuchName);
+
+    // Writable, read-only, writable, writable: the set routine sees only the writable ones, and
+    // the error names the read-only binding.
+    Request mixed(kSetRequest, {binding({99, 1, 2, 0}), binding({99, 1, 1, 0}),
+                                binding({99, 1, 2, 1}), binding({99, 1, 2, 2})});
+    reached.clear();
+    dispatchRun(kGroups, mixed.record, 1, 0, 4);
+    EXPECT_EQ(reached, (std::vector<std::uint16_t>{0, 2, 3}));
+    EXPECT_EQ(mixed.record.errorStatus, kNoSuchName);
+    EXPECT_EQ(mixed.record.errorIndex, 2u);
 }
 
 } // namespace

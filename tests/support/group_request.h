@@ -2,7 +2,7 @@
 // group routine directly, as the dispatcher would after decoding a message.
 #pragma once
 
-#include "snmp/group_registry.h"
+#include "mib/group_registry.h"
 #include "snmp/message.h"
 
 #include <gtest/gtest.h>
@@ -68,12 +68,12 @@ struct GroupRequest {
     std::uint32_t run(snmp::GroupRoutine routine, std::initializer_list<std::uint32_t> group) {
         std::vector<std::uint32_t> oid(kPrivateMib.begin(), kPrivateMib.end());
         oid.insert(oid.end(), group);
-        const int index = snmp::groupIndexOf(oid);
+        const int index = mib::groupIndexOf(oid);
         if (index < 0) {
             ADD_FAILURE() << "no group in the registry for this OID";
             return snmp::kGenErr;
         }
-        return routine(record, *snmp::groupRegistry[static_cast<std::size_t>(index)], 0,
+        return routine(record, *mib::groupRegistry[static_cast<std::size_t>(index)], 0,
                        record.bindingCount);
     }
 

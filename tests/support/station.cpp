@@ -1,7 +1,7 @@
 #include "support/station.h"
 
 #include "link/slip.h"
-#include "service/guarded.h"
+#include "runtime/guarded.h"
 
 #include <algorithm>
 #include <cstring>
@@ -144,11 +144,11 @@ Bytes frame(const Bytes& datagram) {
 }
 
 link::FrameRequest* frameRequest(std::span<const std::uint8_t> frame, platform::PortHandle port) {
-    auto* request = service::guardedNew<link::FrameRequest>();
-    auto* block = static_cast<std::uint8_t*>(service::guardedAlloc(link::kFrameBlockSize));
+    auto* request = runtime::guardedNew<link::FrameRequest>();
+    auto* block = static_cast<std::uint8_t*>(runtime::guardedAlloc(link::kFrameBlockSize));
     if (request == nullptr || block == nullptr) {
-        if (request != nullptr) service::guardedFree(request);
-        if (block != nullptr) service::guardedFree(block);
+        if (request != nullptr) runtime::guardedFree(request);
+        if (block != nullptr) runtime::guardedFree(block);
         return nullptr;
     }
     const std::size_t n = std::min(frame.size(), link::kFrameBlockSize);

@@ -45,4 +45,12 @@ private:
     ScopedEnv windir_;
 };
 
+// How many times `line` occurs in `text`.
+inline int countLines(const std::string& text, const std::string& line) {
+    int n = 0;
+    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++n;
+    return n;
+}
+
 } // namespace farlink::testing

@@ -1,8 +1,8 @@
 // The administrator contact table .25.4.18.1 through its routines and its registry descriptor.
 #include "system/contact_group.h"
 
-#include "config/agent_settings.h"
-#include "service/shared_block.h"
+#include "runtime/agent_settings.h"
+#include "runtime/shared_block.h"
 #include "support/group_request.h"
 #include "support/test_support.h"
 
@@ -30,19 +30,19 @@ const std::string kTexts[7] = {
 class ContactTable : public ::testing::Test {
   protected:
     void SetUp() override {
-        service::attachSharedBlock(block_);
+        runtime::attachSharedBlock(block_);
         for (int c = 0; c < 7; ++c)
-            service::writeText(service::kContactFields[c].field, kTexts[c]);
-        config::agentSettings.contactRowCount.store(1, relaxed);
-        config::configChanged.store(0, relaxed);
+            runtime::writeText(runtime::kContactFields[c].field, kTexts[c]);
+        runtime::agentSettings.contactRowCount.store(1, relaxed);
+        runtime::configChanged.store(0, relaxed);
         dir_.write("TESSEL.INI", "[environment]\npassword=x\n");
     }
-    void TearDown() override { service::attachSharedBlock({}); }
+    void TearDown() override { runtime::attachSharedBlock({}); }
 
     std::uint32_t get(GroupRequest& r) { return r.run(contactTableGet, {4, 18, 1}); }
     std::uint32_t set(GroupRequest& r) { return r.run(contactTableSet, {4, 18, 1}); }
 
-    std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(service::kSharedBlockSize, 0);
+    std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(runtime::kSharedBlockSize, 0);
     testing::TempProfileDir dir_;
 };
 
@@ -56,7 +56,7 @@ class ContactTableMissing : public ContactTable,
                             public ::testing::WithParamInterface<MissingCase> {};
 
 TEST_P(ContactTableMissing, GetAnswersNoSuchName) {
-    config::agentSettings.contactRowCount.store(GetParam().rows, relaxed);
+    runtime::agentSettings.contactRowCount.store(GetParam().rows, relaxed);
     GroupRequest r(snmp::kGetRequest);
     r.addInteger({4, 18, 1, 1, 0}, 5);
     r.addInteger({4, 18, 1, GetParam().column, GetParam().row}, 5);
@@ -103,8 +103,8 @@ TEST_F(ContactTable, SetTextMustFitItsField) {
     const auto before = block_;
     EXPECT_EQ(set(r), snmp::kBadValue);
     EXPECT_EQ(r.record.errorIndex, 2u);
-    EXPECT_EQ(service::readText(service::kOfficePhone), std::string(39, '7'));
-    EXPECT_EQ(service::readText(service::kAdministratorName), kTexts[0]);
+    EXPECT_EQ(runtime::readText(runtime::kOfficePhone), std::string(39, '7'));
+    EXPECT_EQ(runtime::readText(runtime::kAdministratorName), kTexts[0]);
     EXPECT_EQ(block_[80], before[80]); // nothing spilled into the office address
 }
 
@@ -115,9 +115,9 @@ TEST_F(ContactTable, SetIntegerToTextColumnIsGenErrAndEndsTheRun) {
     r.addText({4, 18, 1, 7, 0}, "never@example.org");
     EXPECT_EQ(set(r), snmp::kGenErr);
     EXPECT_EQ(r.record.errorIndex, 2u);
-    EXPECT_EQ(service::readText(service::kPager), "pager 1"); // before the error: applied
-    EXPECT_EQ(service::readText(service::kAdministratorName), kTexts[0]);
-    EXPECT_EQ(service::readText(service::kEmail), kTexts[6]); // after it: not reached
+    EXPECT_EQ(runtime::readText(runtime::kPager), "pager 1"); // before the error: applied
+    EXPECT_EQ(runtime::readText(runtime::kAdministratorName), kTexts[0]);
+    EXPECT_EQ(runtime::readText(runtime::kEmail), kTexts[6]); // after it: not reached
 }
 
 TEST_F(ContactTable, SetOfTheInstanceColumnIsNoSuchNameAndTheRestApplies) {
@@ -127,8 +127,8 @@ TEST_F(ContactTable, SetOfTheInstanceColumnIsNoSuchNameAndTheRestApplies) {
     r.addInteger({4, 18, 1, 4, 0}, 5); // a wrong type after an error: passed over, nothing stored
     EXPECT_EQ(set(r), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 1u);
-    EXPECT_EQ(service::readText(service::kHomeAddress), "Neuweg 1");
-    EXPECT_EQ(service::readText(service::kHomePhone), kTexts[3]);
+    EXPECT_EQ(runtime::readText(runtime::kHomeAddress), "Neuweg 1");
+    EXPECT_EQ(runtime::readText(runtime::kHomePhone), kTexts[3]);
 }
 
 TEST_F(ContactTable, SetOfAnotherRowChangesNothing) {
@@ -138,7 +138,7 @@ TEST_F(ContactTable, SetOfAnotherRowChangesNothing) {
     EXPECT_EQ(set(r), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 1u);
     EXPECT_EQ(block_, before);
-    EXPECT_EQ(config::configChanged.load(), 0u);
+    EXPECT_EQ(runtime::configChanged.load(), 0u);
 }
 
 // A text as a manager sends it when a keyword guards the agent: the text, a zero byte, then the
@@ -158,13 +158,13 @@ TEST_F(ContactTable, SetWithKeywordNeedsTheRightOne) {
     EXPECT_EQ(set(wrong), snmp::kBadValue);
     EXPECT_EQ(wrong.record.errorIndex, 1u);
     EXPECT_EQ(block_, before);
-    EXPECT_EQ(config::configChanged.load(), 0u);
+    EXPECT_EQ(runtime::configChanged.load(), 0u);
 
     GroupRequest right(snmp::kSetRequest);
     right.addText({4, 18, 1, 2, 0}, guarded("555 99 99", "Sesam"));
     EXPECT_EQ(set(right), snmp::kNoError);
-    EXPECT_EQ(service::readText(service::kOfficePhone), "555 99 99");
-    EXPECT_EQ(config::configChanged.load(), 1u);
+    EXPECT_EQ(runtime::readText(runtime::kOfficePhone), "555 99 99");
+    EXPECT_EQ(runtime::configChanged.load(), 1u);
 }
 
 } // namespace

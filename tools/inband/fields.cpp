@@ -18,20 +18,20 @@ constexpr const char* kIniFile = "TESSEL.INI";
 
 std::vector<Field> makeFields() {
     std::vector<Field> fields;
-    for (const service::ContactField& contact : service::kContactFields) {
+    for (const runtime::ContactField& contact : runtime::kContactFields) {
         fields.push_back({contact.key, true, contact.field, 0, kContactSection});
     }
     // The system description has no key: only the in-band agent and a manager's SET change it.
-    fields.push_back({"description", true, service::kSystemDescription, 0, nullptr});
-    fields.push_back({"MEMORY", false, {}, service::kMemoryThreshold, kThresholdSection});
-    fields.push_back({"I/O BUS", false, {}, service::kIoBusThreshold, kThresholdSection});
+    fields.push_back({"description", true, runtime::kSystemDescription, 0, nullptr});
+    fields.push_back({"MEMORY", false, {}, runtime::kMemoryThreshold, kThresholdSection});
+    fields.push_back({"I/O BUS", false, {}, runtime::kIoBusThreshold, kThresholdSection});
     fields.push_back(
-        {"Volume Usage", false, {}, service::kVolumeUsageThreshold, kThresholdSection});
-    for (int k = 1; k <= service::kVolumeEntries; ++k) {
+        {"Volume Usage", false, {}, runtime::kVolumeUsageThreshold, kThresholdSection});
+    for (int k = 1; k <= runtime::kVolumeEntries; ++k) {
         fields.push_back({"UsedVol" + std::to_string(k),
                           false,
                           {},
-                          service::kUsedVolumeThresholds + 4 * static_cast<std::size_t>(k - 1),
+                          runtime::kUsedVolumeThresholds + 4 * static_cast<std::size_t>(k - 1),
                           kThresholdSection});
     }
     return fields;
@@ -58,26 +58,26 @@ void loadFromConfiguration() {
             // A buffer of the field's width keeps width - 1 characters and the terminator, the
             // same cut the block itself makes.
             std::vector<char> buffer(field.text.width);
-            const std::string current = service::readText(field.text);
+            const std::string current = runtime::readText(field.text);
             const std::uint32_t n =
                 platform::getProfileString(field.section, field.name, current, buffer.data(),
                                            static_cast<std::uint32_t>(buffer.size()), kIniFile);
-            service::writeText(field.text, std::string_view(buffer.data(), n));
+            runtime::writeText(field.text, std::string_view(buffer.data(), n));
         } else {
-            const auto current = static_cast<std::int32_t>(service::readNumber(field.offset));
+            const auto current = static_cast<std::int32_t>(runtime::readNumber(field.offset));
             const std::int32_t value =
                 platform::getProfileInt(field.section, field.name, current, kIniFile);
-            service::writeNumber(field.offset, static_cast<std::uint32_t>(value));
+            runtime::writeNumber(field.offset, static_cast<std::uint32_t>(value));
         }
     }
 }
 
 std::string showValue(const Field& field) {
     if (!field.isText) {
-        return std::to_string(static_cast<std::int32_t>(service::readNumber(field.offset)));
+        return std::to_string(static_cast<std::int32_t>(runtime::readNumber(field.offset)));
     }
     std::string shown;
-    for (const char c : service::readText(field.text)) {
+    for (const char c : runtime::readText(field.text)) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '\\') {
             shown += "\\\\";

@@ -3,7 +3,7 @@
 // change any field as the in-band agent would.
 #pragma once
 
-#include "service/shared_block.h"
+#include "runtime/shared_block.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +20,7 @@ inline constexpr std::size_t kBlockBytes = 4096;
 struct Field {
     std::string name; // as typed on the command line and shown by "show"
     bool isText;      // text field, else a little-endian 32-bit number
-    service::TextField text{0, 0};
+    runtime::TextField text{0, 0};
     std::size_t offset = 0; // of a number
     const char* section;    // where TESSEL.INI keeps it, nullptr when it has no key
 };

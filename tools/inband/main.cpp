@@ -50,7 +50,7 @@ int serve() {
                  "\": " + std::strerror(platform::lastError()));
         return kExitFailure;
     }
-    service::attachSharedBlock({mapping.base, mapping.size});
+    runtime::attachSharedBlock({mapping.base, mapping.size});
     inband::loadFromConfiguration();
 
     std::fputs("ready\n", stdout);
@@ -65,7 +65,7 @@ int serve() {
     platform::setServiceStatus(status);
     // The name goes first: an agent starting now finds no block rather than one about to vanish.
     platform::removeSharedMapping(name);
-    service::attachSharedBlock({});
+    runtime::attachSharedBlock({});
     platform::closeSharedMapping(mapping);
     return 0;
 }
@@ -77,13 +77,13 @@ bool attachExisting(platform::SharedMapping& mapping) {
         complain("no shared agent block \"" + name + "\": " + std::strerror(platform::lastError()));
         return false;
     }
-    if (mapping.size < service::kSharedBlockSize) {
+    if (mapping.size < runtime::kSharedBlockSize) {
         complain("the shared agent block \"" + name + "\" has only " +
                  std::to_string(mapping.size) + " bytes");
         platform::closeSharedMapping(mapping);
         return false;
     }
-    service::attachSharedBlock({mapping.base, mapping.size});
+    runtime::attachSharedBlock({mapping.base, mapping.size});
     return true;
 }
 
@@ -118,9 +118,9 @@ int set(std::string_view fieldName, std::string_view value) {
             complain(field->name + " keeps " + std::to_string(field->text.width - 1) +
                      " characters; the rest is left out");
         }
-        service::writeText(field->text, value);
+        runtime::writeText(field->text, value);
     } else {
-        service::writeNumber(field->offset, *number);
+        runtime::writeNumber(field->offset, *number);
     }
     platform::closeSharedMapping(mapping);
     return 0;

@@ -4,10 +4,10 @@
 #include <atomic>
 #include <cstdint>
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 extern std::atomic<std::uint32_t> stopFlag;
 
 inline bool stopRequested() { return stopFlag.load(std::memory_order_relaxed) == 1; }
 
-} // namespace farlink::service
+} // namespace farlink::runtime

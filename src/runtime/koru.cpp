@@ -1,9 +1,9 @@
-#include "service/koru.h"
+#include "runtime/koru.h"
 
 #include "platform/console.h"
-#include "service/events.h"
+#include "runtime/events.h"
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 platform::DeviceHandle koruHandle = nullptr;
 
@@ -24,4 +24,4 @@ void sendShutdownRequest() {
     platform::closeDevice(device);
 }
 
-} // namespace farlink::service
+} // namespace farlink::runtime

@@ -1,13 +1,17 @@
 // Guard damage is reported once per damaged byte and the block is released all the same.
-#include "service/guarded.h"
+#include "runtime/guarded.h"
 
-#include "machine_fixture.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-namespace farlink::service {
+namespace farlink::runtime {
 namespace {
+
+using farlink::testing::countLines;
 
 const std::string kBanner = "!!!!!!!!!!!!!!!!CCCCCCCCCCCCRRRRRRRRRIIIIIIIIIIIIBBBBBBBB";
 
@@ -52,4 +56,4 @@ TEST(GuardedBlocks, OverrunPastTheEndIsReportedOncePerByteUnderrunAndNothingByTh
 }
 
 } // namespace
-} // namespace farlink::service
+} // namespace farlink::runtime

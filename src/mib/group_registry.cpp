@@ -1,7 +1,7 @@
 // The private MIB as constant data. Each group is written as one row of compact column runs,
 // which the compiler expands into the exact-size OID, index and column arrays that the group
 // routines read; nothing of this is built or written at run time.
-#include "snmp/group_registry.h"
+#include "mib/group_registry.h"
 
 #include "adapters/adapter_groups.h"
 #include "inventory/dmi_groups.h"
@@ -13,7 +13,9 @@
 #include <initializer_list>
 #include <utility>
 
-namespace farlink::snmp {
+namespace farlink::mib {
+
+using namespace snmp;
 
 namespace {
 
@@ -284,16 +286,10 @@ makeRegistry(std::index_sequence<g...>) {
     return {&ExpandedGroup<g>::descriptor..., nullptr};
 }
 
-constexpr ColumnRecord kNoColumn{};
-
 } // namespace
 
 constinit const std::array<const GroupDescriptor*, kGroupCount + 1> groupRegistry =
     makeRegistry(std::make_index_sequence<kGroupCount>{});
-
-const ColumnRecord& GroupDescriptor::column(std::uint32_t c) const {
-    return c < columns.size() ? columns[c] : kNoColumn;
-}
 
 int groupIndexOf(std::span<const std::uint32_t> oid) {
     for (std::size_t g = 0; g < kGroupCount; ++g) {
@@ -304,4 +300,4 @@ int groupIndexOf(std::span<const std::uint32_t> oid) {
     return -1;
 }
 
-} // namespace farlink::snmp
+} // namespace farlink::mib

@@ -1,11 +1,11 @@
-#include "service/shared_block.h"
+#include "runtime/shared_block.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 namespace {
 
@@ -58,4 +58,4 @@ bool writeNumber(std::size_t offset, std::uint32_t value) {
     return true;
 }
 
-} // namespace farlink::service
+} // namespace farlink::runtime

@@ -1,12 +1,15 @@
+#include "mib/group_registry.h"
+
 #include "snmp/dispatch.h"
-#include "snmp/group_registry.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace farlink::snmp {
+namespace farlink::mib {
 namespace {
+
+using namespace farlink::snmp;
 
 constexpr std::array<std::uint32_t, 8> kEnterprise = {1, 3, 6, 1, 4, 1, 32473, 25};
 
@@ -63,4 +66,4 @@ TEST(GroupRegistry, LookupsOutsideTheTablesFindNothing) {
 }
 
 } // namespace
-} // namespace farlink::snmp
+} // namespace farlink::mib

@@ -1,4 +1,5 @@
-#include "config/agent_settings.h"
+#include "config/settings_reader.h"
+#include "runtime/agent_settings.h"
 
 #include "adapters/nic.h"
 #include "platform/console.h"
@@ -10,6 +11,8 @@
 
 namespace farlink::config {
 namespace {
+
+using namespace farlink::runtime;
 
 using farlink::testing::TempProfileDir;
 

@@ -1,18 +1,17 @@
-// The port sections of the configuration file and the keyword-guarded decoding of SET values.
-#include "config/config_file.h"
+// The keyword-guarded decoding of SET values: a manager proves it may change a setting by
+// sending the keyword of the configuration file with the value.
+#include "snmp/set_value.h"
 
-#include "platform/console.h"
 #include "platform/profile.h"
+#include "runtime/agent_settings.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace farlink::config {
+namespace farlink::snmp {
 
 namespace {
 
-using platform::getProfileInt;
-using platform::getProfileString;
 
 constexpr std::size_t kKeywordBytes = 16;
 // The keyword as the file holds it, cut to 16 characters with room for the terminator.
@@ -22,28 +21,28 @@ using Keyword = std::array<char, kKeywordBytes + 1>;
 // next SET must honour it.
 Keyword readKeyword() {
     Keyword keyword{};
-    getProfileString("environment", "keyword", "", keyword.data(),
-                     static_cast<std::uint32_t>(keyword.size()), kConfigFile);
+    platform::getProfileString("environment", "keyword", "", keyword.data(),
+                     static_cast<std::uint32_t>(keyword.size()), runtime::kConfigFile);
     return keyword;
 }
 
 // The 16 keyword bytes of a value, read as a text that ends at its first zero byte, must equal
 // the configured keyword exactly, case included. `at` + 16 lies within the value bytes.
-bool keywordMatches(const snmp::VarBind& binding, std::size_t at, const Keyword& keyword) {
+bool keywordMatches(const VarBind& binding, std::size_t at, const Keyword& keyword) {
     const auto* bytes = binding.valueBytes.data() + at;
     const std::size_t length =
         static_cast<std::size_t>(std::find(bytes, bytes + kKeywordBytes, 0) - bytes);
     return length == std::strlen(keyword.data()) && std::memcmp(bytes, keyword.data(), length) == 0;
 }
 
-std::uint32_t littleEndianWord(const snmp::VarBind& binding) {
+std::uint32_t littleEndianWord(const VarBind& binding) {
     const auto& b = binding.valueBytes;
     return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
 }
 
 // Copies `length` value bytes and a terminator into text; false when they do not fit.
-bool copyText(const snmp::VarBind& binding, std::size_t length, std::span<char> text) {
+bool copyText(const VarBind& binding, std::size_t length, std::span<char> text) {
     if (length > binding.valueBytes.size() || length + 1 > text.size()) return false;
     std::copy_n(binding.valueBytes.begin(), length, text.begin());
     text[length] = '\0';
@@ -52,37 +51,14 @@ bool copyText(const snmp::VarBind& binding, std::size_t length, std::span<char> 
 
 } // namespace
 
-int readPortSettings(std::array<PortSettings, 4>& settings) {
-    for (std::size_t i = 0; i < settings.size(); ++i) {
-        PortSettings& port = settings[i];
-        port = PortSettings{};
-        const std::string section =
-            platform::formatText("Serial Port Parameters.%d", static_cast<int>(i + 1));
-        // Without a port name the section describes no port; its other keys mean nothing.
-        if (getProfileString(section, "PortNumber", "", port.name.data(),
-                             static_cast<std::uint32_t>(port.name.size()), kConfigFile) == 0)
-            continue;
-        port.baud = getProfileInt(section, "Baud", 9600, kConfigFile);
-        port.dataBits = getProfileInt(section, "dataBits", 8, kConfigFile);
-        port.stopBits = getProfileInt(section, "stopBits", 1, kConfigFile);
-        getProfileString(section, "Parity", "", port.parity.data(),
-                         static_cast<std::uint32_t>(port.parity.size()), kConfigFile);
-        getProfileString(section, "Modem", "", port.modem.data(),
-                         static_cast<std::uint32_t>(port.modem.size()), kConfigFile);
-        getProfileString(section, "ModemInitString", "", port.initString.data(),
-                         static_cast<std::uint32_t>(port.initString.size()), kConfigFile);
-    }
-    return static_cast<int>(settings.size());
-}
-
-int decodeSetNumber(const snmp::VarBind& binding, std::uint32_t& number) {
+int decodeSetNumber(const VarBind& binding, std::uint32_t& number) {
     const Keyword keyword = readKeyword();
     if (keyword[0] == '\0') {
-        if (binding.valueTag == snmp::kTagInteger) {
+        if (binding.valueTag == kTagInteger) {
             number = binding.valueWord;
             return 1;
         }
-        if (binding.valueTag == snmp::kTagOctetString && binding.valueWord >= 4) {
+        if (binding.valueTag == kTagOctetString && binding.valueWord >= 4) {
             number = littleEndianWord(binding);
             return 1;
         }
@@ -95,12 +71,12 @@ int decodeSetNumber(const snmp::VarBind& binding, std::uint32_t& number) {
     return 1;
 }
 
-int decodeSetText(const snmp::VarBind& binding, std::span<char> text) {
+int decodeSetText(const VarBind& binding, std::span<char> text) {
     const Keyword keyword = readKeyword();
     // The value word counts received bytes, of which only the first 80 were kept: a longer
     // value cannot be handed on whole.
     const std::uint32_t received = binding.valueWord;
-    if (received > snmp::kValueBytes) return 0;
+    if (received > kValueBytes) return 0;
     if (keyword[0] == '\0') return copyText(binding, received, text) ? 1 : 0;
 
     // The text, its zero byte, then the 16 keyword bytes.
@@ -112,4 +88,4 @@ int decodeSetText(const snmp::VarBind& binding, std::span<char> text) {
     return copyText(binding, length, text) ? 1 : 0;
 }
 
-} // namespace farlink::config
+} // namespace farlink::snmp

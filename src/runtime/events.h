@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 inline constexpr std::uint32_t kEventStartFailure = 0x40060001; // start-up and port failures
 inline constexpr std::uint32_t kEventWriteThread = 0x40060003;  // configuration thread
@@ -20,4 +20,4 @@ void deregisterEventSource();
 // ignored.
 void reportEvent(std::uint32_t eventId, std::string_view text);
 
-} // namespace farlink::service
+} // namespace farlink::runtime

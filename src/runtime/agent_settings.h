@@ -1,5 +1,6 @@
 // The agent settings: read once from the configuration file, read by the group handlers and the
-// adapter pollers, overwritten by SET requests.
+// adapter pollers, overwritten by SET requests; and the flag that tells the configuration thread
+// to write the changed ones back.
 #pragma once
 
 #include <array>
@@ -10,7 +11,12 @@
 #include <string>
 #include <string_view>
 
-namespace farlink::config {
+namespace farlink::runtime {
+
+// The suite's configuration file and the model file beside it, in the Windows directory.
+inline constexpr std::string_view kConfigFile = "TESSEL.INI";
+inline constexpr std::string_view kModelFile = "MODEL.KORU";
+
 
 // A fixed text field shared between threads; a value is always cut to N - 1 characters.
 template <std::size_t N> class SharedText {
@@ -63,8 +69,10 @@ extern std::atomic<std::uint32_t> configChanged;
 // such thread runs (the flag then waits for one).
 void markConfigChanged();
 
-// Reads "environment", "threshold", "NIC Threshold" and "Event.n" once, after the adapters have
-// been counted.
-void readAgentSettings();
+// Waits until markConfigChanged (or wakeConfigWriter) has been called since the last wait, or
+// until timeoutMs has passed (-1: no limit); true when woken. A mark made while nobody waits is
+// kept for the next wait, so no change is ever lost.
+bool waitForConfigChange(int timeoutMs);
+void wakeConfigWriter();
 
-} // namespace farlink::config
+} // namespace farlink::runtime

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 inline constexpr const char* kKoruDevice = "\\\\.\\KORU";
 
@@ -34,4 +34,4 @@ extern platform::DeviceHandle koruHandle;
 // reported as an event.
 void sendShutdownRequest();
 
-} // namespace farlink::service
+} // namespace farlink::runtime

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <new>
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 inline constexpr std::size_t kGuardBytes = 10;
 inline constexpr std::uint8_t kGuardValue = 0xF0;
@@ -31,4 +31,4 @@ template <class T> T* guardedNew() {
     return p ? new (p) T{} : nullptr;
 }
 
-} // namespace farlink::service
+} // namespace farlink::runtime

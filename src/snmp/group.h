@@ -1,5 +1,6 @@
-// The constant definition of the private MIB: 49 groups under 1.3.6.1.4.1.32473.25, in
-// ascending order of their OIDs, each carrying its own routines.
+// What the engine knows of a MIB group: its OID, index and column records, and the routines that
+// serve it. The table of the agent's own groups lies above the engine, beside the subsystems
+// whose routines it names.
 #pragma once
 
 #include "snmp/message.h"
@@ -47,16 +48,14 @@ struct GroupDescriptor {
     std::span<const ColumnRecord> columns;         // columnCount + 1 records, record 0 all zero
 
     // The column record of c, or an all-zero record when c is out of range.
-    const ColumnRecord& column(std::uint32_t c) const;
+    const ColumnRecord& column(std::uint32_t c) const {
+        static constexpr ColumnRecord kNoColumn{};
+        return c < columns.size() ? columns[c] : kNoColumn;
+    }
 };
 
-inline constexpr std::size_t kGroupCount = 49;
-
-// The 49 groups in search order, ended by an empty entry.
-extern const std::array<const GroupDescriptor*, kGroupCount + 1> groupRegistry;
-
-// The position of the group whose OID is exactly `oid` (below 1.3.6.1.4.1.32473.25 given
-// whole), or -1.
-int groupIndexOf(std::span<const std::uint32_t> oid);
+// Groups in search order (ascending OIDs, a scalar group before the tables below it); an empty
+// entry, if any, ends the table early.
+using GroupTable = std::span<const GroupDescriptor* const>;
 
 } // namespace farlink::snmp

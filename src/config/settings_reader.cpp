@@ -1,12 +1,11 @@
-// The agent settings: built-in values, then the configuration file once at the start of the
-// configuration thread.
-#include "config/agent_settings.h"
+// The agent settings from the configuration file, read once at the start of the configuration
+// thread.
+#include "config/settings_reader.h"
 
 #include "adapters/nic.h"
-#include "config/config_file.h"
-#include "config/config_thread.h"
 #include "platform/console.h"
 #include "platform/profile.h"
+#include "runtime/agent_settings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,12 +16,7 @@ namespace {
 
 using platform::getProfileInt;
 using platform::getProfileString;
-
-// The built-in action of each event entry, used until the file or a manager says otherwise.
-constexpr std::array<std::int32_t, kEventEntries> kBuiltInActions = {
-    0x00010006, 0x00030006, 0x00010006, 0x00050006, 0x00010006, 0x00010006,
-    0x00000006, 0x00000006, 0x00000006, 0x00010006, 0x00000006,
-};
+using runtime::kConfigFile;
 
 // A text key read into a buffer of N characters (terminator included), as the setting's field
 // is sized.
@@ -35,25 +29,9 @@ std::string readText(std::string_view section, std::string_view key, std::string
 
 } // namespace
 
-AgentSettings::AgentSettings() {
-    for (std::size_t i = 0; i < kEventEntries; ++i) {
-        events[i].number = static_cast<std::uint32_t>(i + 1);
-        events[i].action.store(kBuiltInActions[i], std::memory_order_relaxed);
-    }
-}
-
-AgentSettings agentSettings;
-
-std::atomic<std::uint32_t> configChanged{0};
-
-void markConfigChanged() {
-    configChanged.store(1, std::memory_order_relaxed);
-    wakeConfigurationThread();
-}
-
 void readAgentSettings() {
     constexpr auto relaxed = std::memory_order_relaxed;
-    AgentSettings& s = agentSettings;
+    runtime::AgentSettings& s = runtime::agentSettings;
 
     s.password.set(readText<32>("environment", "password", ""));
     s.pollingInterval.store(getProfileInt("environment", "Polling Interval", 1, kConfigFile),
@@ -85,8 +63,8 @@ void readAgentSettings() {
         adapters::loadAdapterThresholds(i - 1, readText<512>("NIC Threshold", key, ""));
     }
 
-    for (std::size_t i = 0; i < kEventEntries; ++i) {
-        EventEntry& entry = s.events[i];
+    for (std::size_t i = 0; i < runtime::kEventEntries; ++i) {
+        runtime::EventEntry& entry = s.events[i];
         const std::string section = platform::formatText("Event.%d", static_cast<int>(i + 1));
         entry.action.store(
             getProfileInt(section, "Action", entry.action.load(relaxed), kConfigFile), relaxed);

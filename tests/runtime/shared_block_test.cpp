@@ -1,12 +1,12 @@
 // The accessors of the shared agent block that the contact table and the write-back read through.
-#include "service/shared_block.h"
+#include "runtime/shared_block.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace farlink::service {
+namespace farlink::runtime {
 namespace {
 
 class SharedBlockAccess : public ::testing::Test {
@@ -65,4 +65,4 @@ TEST(SharedBlockDetached, EverythingIsEmptyAndNothingIsWritten) {
 }
 
 } // namespace
-} // namespace farlink::service
+} // namespace farlink::runtime

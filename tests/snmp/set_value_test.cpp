@@ -1,6 +1,5 @@
-#include "config/config_file.h"
+#include "snmp/set_value.h"
 
-#include "platform/console.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -9,48 +8,15 @@
 #include <string>
 #include <vector>
 
-namespace farlink::config {
+namespace farlink::snmp {
 namespace {
 
 using farlink::testing::hexBytes;
 using farlink::testing::TempProfileDir;
 
-// One record as a line: name, baud, data bits, stop bits, parity, modem, init string.
-std::string describe(const PortSettings& p) {
-    return platform::formatText("%s|%d|%d|%d|%s|%s|%s", p.name.data(), p.baud, p.dataBits,
-                                p.stopBits, p.parity.data(), p.modem.data(), p.initString.data());
-}
-
-TEST(PortSettings, SectionsAreReadWithDefaultsAndCutTexts) {
-    TempProfileDir dir;
-    dir.write("TESSEL.INI", "[Serial Port Parameters.1]\n"
-                            "PortNumber=COM1\nBaud=19200\ndataBits=7\nstopBits=2\n"
-                            "Parity=none\nModem=Y\nModemInitString=AT&F&C1&D2S0=1\n"
-                            "[Serial Port Parameters.2]\nPortNumber=COM2\n"
-                            "[Serial Port Parameters.3]\nPortNumber=\nBaud=2400\nModem=Y\n"
-                            "Parity=even\nModemInitString=ATZ\n"
-                            "[Serial Port Parameters.4]\n"
-                            "PortNumber=COM4-EXTRA\nParity=NOPARITY\nModem=yes\n"
-                            "ModemInitString=" +
-                                std::string(50, 'A') + "\n");
-    std::array<PortSettings, 4> ports;
-    // Whatever a record held before, an unnamed port leaves it empty.
-    ports[2].baud = 1200;
-    ports[2].modem = {'Y', 0};
-    ASSERT_EQ(readPortSettings(ports), 4);
-    EXPECT_EQ(describe(ports[0]), "COM1|19200|7|2|none|Y|AT&F&C1&D2S0=1");
-    // No modem and no parity: the port set-up leaves such a port out of use.
-    EXPECT_EQ(describe(ports[1]), "COM2|9600|8|1|||");
-    EXPECT_EQ(describe(ports[2]), "|0|0|0|||");
-    // Lower-case "y": the set-up leaves the port out.
-    EXPECT_EQ(describe(ports[3]), "COM4-|9600|8|1|NOPAR|y|" + std::string(39, 'A'));
-}
-
-// ---- SET value decoding ----
-
-snmp::VarBind makeBinding(std::uint8_t tag, std::uint32_t valueWord,
+VarBind makeBinding(std::uint8_t tag, std::uint32_t valueWord,
                           const std::vector<std::uint8_t>& bytes) {
-    snmp::VarBind b;
+    VarBind b;
     b.valueTag = tag;
     b.valueWord = valueWord;
     std::copy_n(bytes.begin(), std::min(bytes.size(), b.valueBytes.size()), b.valueBytes.begin());
@@ -99,7 +65,7 @@ TEST_P(DecodeSetValue, DecodesOrRefuses) {
     const int result = c.value == kRefused ? 0 : 1;
     TempProfileDir dir;
     writeKeyword(dir, c.keyword);
-    const snmp::VarBind binding = makeBinding(c.tag, c.valueWord, c.bytes);
+    const VarBind binding = makeBinding(c.tag, c.valueWord, c.bytes);
     if (c.bufferSize == kNumber) {
         std::uint32_t number = 0xDEADBEEF;
         ASSERT_EQ(decodeSetNumber(binding, number), result);
@@ -152,4 +118,4 @@ INSTANTIATE_TEST_SUITE_P(Values, DecodeSetValue, ::testing::ValuesIn(kDecodeCase
                          [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace
-} // namespace farlink::config
+} // namespace farlink::snmp

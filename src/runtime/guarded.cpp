@@ -1,4 +1,4 @@
-#include "service/guarded.h"
+#include "runtime/guarded.h"
 
 #include "platform/console.h"
 #include "platform/memory.h"
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 namespace {
 
@@ -90,4 +90,4 @@ void guardedCheck(void* block) { verify(block, true); }
 
 std::size_t guardedLiveBlocks() { return liveBlocks.load(std::memory_order_relaxed); }
 
-} // namespace farlink::service
+} // namespace farlink::runtime

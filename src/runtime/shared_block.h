@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 inline constexpr std::size_t kSharedBlockSize = 816;
 
@@ -58,4 +58,4 @@ bool writeText(TextField field, std::string_view text);
 std::uint32_t readNumber(std::size_t offset);
 bool writeNumber(std::size_t offset, std::uint32_t value);
 
-} // namespace farlink::service
+} // namespace farlink::runtime

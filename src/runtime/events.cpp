@@ -1,8 +1,8 @@
-#include "service/events.h"
+#include "runtime/events.h"
 
 #include "platform/event_log.h"
 
-namespace farlink::service {
+namespace farlink::runtime {
 
 bool registerEventSource() { return platform::openEventSource(kServiceName); }
 
@@ -13,4 +13,4 @@ void reportEvent(std::uint32_t eventId, std::string_view text) {
     (void)platform::writeEventEntry(eventId, text);
 }
 
-} // namespace farlink::service
+} // namespace farlink::runtime
