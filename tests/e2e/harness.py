@@ -575,3 +575,31 @@ def stop_stack(testcase_class):
     if code != 0:
         raise AssertionError("the agent ended with %r after SIGTERM; its output:\n%s"
                              % (code, console))
+
+
+# ---------------------------------------------------------------------------------------------
+# The group registry
+
+GROUP_REGISTRY_SOURCE = os.path.join(REPOSITORY, "src", "mib", "group_registry.cpp")
+
+
+def registry_group_suffixes(source=GROUP_REGISTRY_SOURCE):
+    """The OIDs of the registry's groups below ENTERPRISE, as integer tuples in table order.
+
+    Read from the rows of the registry table (`/* NN */ {{a, b, c}, ...`), so a test follows
+    the table as groups are added or moved. Raises when the row numbers do not run 0, 1, 2, ...
+    in order: a row the pattern missed would otherwise drop a group without a word."""
+    import re
+
+    with open(source, encoding="utf-8") as f:
+        text = f.read()
+    rows = re.findall(r"/\*\s*(\d+)\s*\*/\s*\{\{\s*(\d+(?:\s*,\s*\d+)*)\s*\}", text)
+    numbers = [int(number) for number, _ in rows]
+    if numbers != list(range(len(rows))):
+        raise ValueError("registry rows out of sequence in %s: %s" % (source, numbers))
+    return [tuple(int(s) for s in oid.split(",")) for _, oid in rows]
+
+
+def oid_tuple(dotted):
+    """A dotted OID as a tuple of integers, which compares as SNMP orders names."""
+    return tuple(int(s) for s in dotted.strip(".").split("."))
