@@ -1,4 +1,3 @@
-#include "platform/memory_port.h"
 #include "platform/pty.h"
 #include "platform/serial.h"
 #include "support/test_support.h"
@@ -87,10 +86,10 @@ TEST_P(TermiosStateTest, SettingsReadBackOrAreRefusedWhole) {
 // parity, rate 0 (hang-up).
 INSTANTIATE_TEST_SUITE_P(
     Lines, TermiosStateTest,
-    ::testing::Values(StateCase{9600, 8, 0, 0, true}, StateCase{1200, 7, 2, 2, true},
-                      StateCase{19200, 6, 3, 0, true}, StateCase{14400, 8, 0, 0, true},
-                      StateCase{9600, 4, 0, 0, false}, StateCase{9600, 8, 0, 1, false},
-                      StateCase{9600, 8, 5, 0, false}, StateCase{0, 8, 0, 0, false}));
+    ::testing::Values(StateCase{1200, 7, 2, 2, true}, StateCase{19200, 6, 3, 0, true},
+                      StateCase{14400, 8, 0, 0, true}, StateCase{9600, 4, 0, 0, false},
+                      StateCase{9600, 8, 0, 1, false}, StateCase{9600, 8, 5, 0, false},
+                      StateCase{0, 8, 0, 0, false}));
 
 TEST_F(TermiosPortTest, PortIsExclusiveAndWorksWithoutModemLines) {
     for (const char* bad : {"COM5", "COM0", "COM12", "LPT1", "COM1 "})
@@ -155,26 +154,6 @@ TEST_F(TermiosPortTest, QuietLineReadsNothingAfterItsTimeOutAndClosedStationSide
     EXPECT_EQ(got, 0u);
     std::size_t written = 0;
     EXPECT_FALSE(port_->write(buffer, 2, written));
-}
-
-TEST(MemoryPort, DsrSensitivePortDropsWhatArrivesWhileDsrIsOff) {
-    for (const bool sensitive : {true, false}) {
-        MemoryPort port;
-        ASSERT_TRUE(port.setState(CommState{9600, 8, 0, 0, sensitive}));
-        port.setDsr(false);
-        port.feed({1, 2, 3});
-        std::uint32_t status = 0xFF;
-        ASSERT_TRUE(port.modemStatus(status));
-        EXPECT_EQ(status, 0u);
-        port.setDsr(true);
-        port.feed({4});
-        ASSERT_TRUE(port.modemStatus(status));
-        EXPECT_EQ(status, kModemStatusDsr);
-        std::uint8_t buffer[8];
-        std::size_t got = 0;
-        ASSERT_TRUE(port.read(buffer, sizeof buffer, got));
-        EXPECT_EQ(Bytes(buffer, buffer + got), (sensitive ? Bytes{4} : Bytes{1, 2, 3, 4}));
-    }
 }
 
 } // namespace

@@ -34,26 +34,18 @@ TEST_F(SharedMemoryTest, RegionIsZeroGrownToSizeSharedWholeAndOutlivesItsName) {
     ASSERT_EQ(created.size, 816u);
     for (std::size_t i = 0; i < created.size; ++i)
         ASSERT_EQ(created.base[i], i == 99 ? 7 : 0) << "existing content stays, the rest is zero";
-    SharedMapping smaller;
-    ASSERT_TRUE(createSharedMapping(name_, 50, smaller));
-    EXPECT_EQ(smaller.size, 816u) << "a smaller request neither shrinks nor maps less";
-    closeSharedMapping(smaller);
-    EXPECT_EQ(smaller.base, nullptr);
-    EXPECT_EQ(smaller.size, 0u);
 
     ASSERT_TRUE(openSharedMapping(name_, opened));
     EXPECT_EQ(opened.size, 816u) << "the whole region is mapped";
     ASSERT_TRUE(removeSharedMapping(name_));
     SharedMapping absent;
     EXPECT_FALSE(openSharedMapping(name_, absent));
-    EXPECT_EQ(errno, 2);
-    EXPECT_FALSE(removeSharedMapping(name_)) << "a second removal finds nothing";
     // Mappings made before the removal still share the region.
     created.base[815] = 0x5A;
     EXPECT_EQ(opened.base[815], 0x5A);
-    opened.base[700] = 0x11;
-    EXPECT_EQ(created.base[700], 0x11);
     closeSharedMapping(opened);
+    EXPECT_EQ(opened.base, nullptr);
+    EXPECT_EQ(opened.size, 0u);
     closeSharedMapping(created);
 }
 

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <memory>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -45,21 +44,6 @@ TEST(Event, AutoResetReleasesOneWaitPerSetAndWakesOneOfTwoWaiters) {
     first.join();
     second.join();
     EXPECT_EQ(released.load(), 2);
-}
-
-TEST(Threads, StartedThreadRunsAndIsCountedUntilItsBodyReturns) {
-    Event go(true);
-    auto captured = std::make_shared<int>(7);
-    std::atomic<int> seen{0};
-    ASSERT_TRUE(startThread([&go, &seen, captured] {
-        go.wait(-1);
-        seen = *captured;
-    }));
-    EXPECT_EQ(runningThreads(), 1);
-    go.set();
-    EXPECT_TRUE(eventually([] { return runningThreads() == 0; }));
-    EXPECT_EQ(seen.load(), 7);
-    EXPECT_EQ(captured.use_count(), 1) << "the body is gone once the count is down";
 }
 
 TEST(StopSignal, WaiterReceivesTheSignalWhicheverThreadItMeets) {
