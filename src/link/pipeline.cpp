@@ -109,18 +109,36 @@ void failWith(FrameWork& w, const std::string& text) {
     releaseFrameWork(w);
 }
 
-const char* droppedText(DatagramCheck check) {
+// Every dropped datagram leaves a record, each kind spaced on its own: a line that delivers
+// nothing but damage must not fill the log.
+void reportDropped(DatagramCheck check) {
     switch (check) {
     case DatagramCheck::TooShort:
-        return "Dropped datagram: too short for its IPv4 and UDP headers";
+        runtime::reportLimitedEvent(runtime::EventKind::DatagramTooShort, runtime::kEventWarning,
+                                    "Dropped datagram: too short for its IPv4 and UDP headers");
+        return;
     case DatagramCheck::BadHeaderChecksum:
-        return "Dropped datagram: bad IPv4 header checksum";
+        runtime::reportLimitedEvent(runtime::EventKind::BadHeaderChecksum, runtime::kEventWarning,
+                                    "Dropped datagram: bad IPv4 header checksum");
+        return;
     case DatagramCheck::BadUdpChecksum:
-        return "Dropped datagram: bad UDP checksum";
+        runtime::reportLimitedEvent(runtime::EventKind::BadUdpChecksum, runtime::kEventWarning,
+                                    "Dropped datagram: bad UDP checksum");
+        return;
     case DatagramCheck::Ok:
-        break;
+        return;
     }
-    return "";
+}
+
+// Encodes the record as the GetResponse into the reply buffer; the message length, or 0 when it
+// does not fit.
+std::size_t encodeReply(FrameWork& w) {
+    w.pdu->pduType = snmp::kGetResponse;
+    const int encoded = snmp::encodeResponse(*w.pdu, std::span(w.snmpBuf, kSnmpBufSize));
+    checkFrameBlocks(w);
+    if (encoded != 0) return 0;
+    const std::size_t length = snmp::encodedMessageLength(std::span(w.snmpBuf, kSnmpBufSize));
+    return length <= kSnmpBufSize ? length : 0;
 }
 
 // Groups the bindings into runs of one group each and hands every run to its group. A binding
@@ -297,34 +315,54 @@ void processFrame(FrameRequest* request) {
     UdpAddressing addressing;
     const DatagramCheck check = parseDatagram(datagram, addressing);
     if (check != DatagramCheck::Ok) {
-        platform::diagnostic(droppedText(check));
+        reportDropped(check);
         releaseFrameWork(w);
         return;
     }
 
-    if (snmp::decodeMessage(datagram.subspan(kHeadersSize), *w.pdu) != 0) {
-        platform::printText("IP Failed to decode: ");
-        failWith(w, "Failed to decode: ");
+    const std::span<const std::uint8_t> message = datagram.subspan(kHeadersSize);
+    const int decoded = snmp::decodeMessage(message, *w.pdu);
+    if (decoded != 0) {
+        // Per-request lines are debug output: the console of a service ends up in the journal.
+        platform::diagnostic("IP Failed to decode: ");
+        const bool wrongCommunity = decoded == snmp::kDecodeWrongCommunity;
+        runtime::reportLimitedEvent(wrongCommunity ? runtime::EventKind::WrongCommunity
+                                                   : runtime::EventKind::MalformedMessage,
+                                    runtime::kEventWarning,
+                                    wrongCommunity ? "Failed to decode: wrong community"
+                                                   : "Failed to decode: malformed message");
+        releaseFrameWork(w);
         return;
     }
     w.pdu->linkMode = request->mode;
 
     dispatchBindings(w);
 
-    w.pdu->pduType = snmp::kGetResponse;
-    const int encoded = snmp::encodeResponse(*w.pdu, std::span(w.snmpBuf, kSnmpBufSize));
-    checkFrameBlocks(w);
-    const std::size_t messageLength =
-        encoded == 0 ? snmp::encodedMessageLength(std::span(w.snmpBuf, kSnmpBufSize)) : 0;
-    if (messageLength == 0 || messageLength > kSnmpBufSize) {
-        const std::string text =
-            platform::formatText("Warning Failed to encode: %d", platform::lastError());
-        platform::printText(text);
-        failWith(w, text);
+    std::size_t messageLength = encodeReply(w);
+    if (messageLength == 0) {
+        // The answer does not fit: the manager is told so (tooBig) with its bindings as it sent
+        // them, and can ask for fewer at a time rather than retrying for ever. The groups have
+        // edited the bindings in place, but the request is still in outBuf to be read again.
+        platform::diagnostic("Warning Failed to encode: the response is too big, sending tooBig");
+        if (snmp::decodeMessage(message, *w.pdu) == 0) {
+            w.pdu->linkMode = request->mode;
+            w.pdu->errorStatus = snmp::kTooBig;
+            w.pdu->errorIndex = 0;
+            messageLength = encodeReply(w);
+        }
+    }
+    if (messageLength == 0) {
+        const std::string text = platform::formatText(
+            "Warning Failed to encode: even the tooBig response exceeds %zu bytes",
+            snmp::MAXBUILDSIZE);
+        platform::diagnostic(text);
+        runtime::reportLimitedEvent(runtime::EventKind::ResponseUnencodable, runtime::kEventWarning,
+                                    text);
+        releaseFrameWork(w);
         return;
     }
 
-    platform::printText("Write to Port\n");
+    platform::diagnostic("Write to Port");
     w.reply = buildReplyDatagram(std::span(w.snmpBuf, messageLength), addressing);
     if (w.reply != nullptr) {
         const std::size_t frameSize = slipEncode(std::span(w.reply, messageLength + kHeadersSize),

@@ -89,18 +89,20 @@ void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink 
             if (rx.fill == rx.bytes.size()) {
                 // A partial frame that fills the whole buffer can never close: drop it so that
                 // reading goes on.
-                runtime::reportEvent(runtime::kEventWarning,
-                                     platform::formatText("Frame without closing END dropped: %zu bytes",
-                                                          rx.fill));
+                runtime::reportLimitedEvent(
+                    runtime::EventKind::FrameUnclosed, runtime::kEventWarning,
+                    platform::formatText("Frame without closing END dropped: %zu bytes", rx.fill));
                 rx.discardAll();
             }
             return;
         }
         const auto frameLength = static_cast<std::size_t>(found - begin) + 1;
         if (frameLength > kFrameBlockSize) {
-            runtime::reportEvent(runtime::kEventWarning,
-                                 platform::formatText("Frame longer than %zu bytes dropped: %zu bytes",
-                                                      kFrameBlockSize, frameLength));
+            // Line noise can do this many times a second: the log gets one a minute.
+            runtime::reportLimitedEvent(
+                runtime::EventKind::FrameTooLong, runtime::kEventWarning,
+                platform::formatText("Frame longer than %zu bytes dropped: %zu bytes",
+                                     kFrameBlockSize, frameLength));
             rx.dropFront(frameLength);
             continue;
         }

@@ -1,8 +1,10 @@
 #include "platform/event_log.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <syslog.h>
@@ -51,6 +53,22 @@ bool appendLine(int fd, const std::string& line) {
     } while (n < 0 && errno == EINTR);
     return n == static_cast<ssize_t>(out.size());
 }
+
+// The fake clock of the tests. It is set before the threads under test start and moved between
+// their steps, so each field on its own being atomic is all the consistency it needs.
+struct FakeClock {
+    std::atomic<bool> active{false};
+    std::atomic<std::uint64_t> startMs{0};
+    std::atomic<std::uint64_t> nowMs{0};
+    std::atomic<std::uint32_t> startSecondsOfDay{0};
+};
+
+FakeClock& fakeClock() {
+    static FakeClock clock;
+    return clock;
+}
+
+constexpr std::uint32_t kSecondsPerDay = 24 * 60 * 60;
 
 } // namespace
 
@@ -127,6 +145,60 @@ void clearLoggedEvents() {
     EventLogState& s = state();
     std::lock_guard lock(s.mutex);
     s.memory.clear();
+}
+
+std::uint64_t monotonicMs() {
+    const FakeClock& fake = fakeClock();
+    if (fake.active.load(std::memory_order_relaxed))
+        return fake.nowMs.load(std::memory_order_relaxed);
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
+
+std::string localTimeOfDay() {
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    const FakeClock& fake = fakeClock();
+    if (fake.active.load(std::memory_order_relaxed)) {
+        const std::uint64_t elapsed = fake.nowMs.load(std::memory_order_relaxed) -
+                                      fake.startMs.load(std::memory_order_relaxed);
+        const auto ofDay = static_cast<std::uint32_t>(
+            (fake.startSecondsOfDay.load(std::memory_order_relaxed) + elapsed / 1000) %
+            kSecondsPerDay);
+        hour = static_cast<int>(ofDay / 3600);
+        minute = static_cast<int>(ofDay / 60 % 60);
+        second = static_cast<int>(ofDay % 60);
+    } else {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        if (::localtime_r(&now, &local) != nullptr) {
+            hour = local.tm_hour;
+            minute = local.tm_min;
+            second = local.tm_sec;
+        }
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", hour, minute, second);
+    return text;
+}
+
+void useFakeClock(std::uint64_t ms, std::uint32_t secondsOfDay) {
+    FakeClock& fake = fakeClock();
+    fake.startMs.store(ms, std::memory_order_relaxed);
+    fake.nowMs.store(ms, std::memory_order_relaxed);
+    fake.startSecondsOfDay.store(secondsOfDay % kSecondsPerDay, std::memory_order_relaxed);
+    fake.active.store(true, std::memory_order_relaxed);
+}
+
+void advanceFakeClock(std::uint64_t ms) {
+    fakeClock().nowMs.fetch_add(ms, std::memory_order_relaxed);
+}
+
+void useRealClock() {
+    fakeClock().active.store(false, std::memory_order_relaxed);
 }
 
 } // namespace farlink::platform

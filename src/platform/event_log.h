@@ -31,4 +31,17 @@ void useMemoryEventLog();
 std::vector<LoggedEvent> loggedEvents();
 void clearLoggedEvents();
 
+// The clock by which repeated reports are spaced: milliseconds that only ever go forward (from
+// an arbitrary start), and the local wall-clock time of day as "HH:MM:SS", which an operator
+// matches against the rest of the log.
+std::uint64_t monotonicMs();
+std::string localTimeOfDay();
+
+// Test hook: from now on both read a fake clock standing at `ms` and at `secondsOfDay` seconds
+// past local midnight; advanceFakeClock moves the two together. useRealClock goes back to the
+// system's clock.
+void useFakeClock(std::uint64_t ms, std::uint32_t secondsOfDay);
+void advanceFakeClock(std::uint64_t ms);
+void useRealClock();
+
 } // namespace farlink::platform

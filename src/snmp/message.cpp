@@ -113,7 +113,8 @@ int decodeMessage(std::span<const std::uint8_t> message, RequestRecord& request)
     request.community = {};
     std::copy_n(community.begin(), kCommunity.size(), request.community.begin());
     // The work area is zero past the received bytes, so a shorter community differs here too.
-    if (!std::equal(kCommunity.begin(), kCommunity.end(), community.begin())) return -1;
+    if (!std::equal(kCommunity.begin(), kCommunity.end(), community.begin()))
+        return kDecodeWrongCommunity;
 
     const std::uint8_t pduType = readPduTag(cur);
     if (pduType != kGetRequest && pduType != kGetNextRequest && pduType != kSetRequest) return -1;
@@ -150,7 +151,8 @@ int encodeResponse(const RequestRecord& request, std::span<std::uint8_t> out) {
     const std::uint32_t messageLength =
         integerFieldSize(request.version) + fieldSize(kCommunity.size()) + fieldSize(pduLength);
     if (messageLength > MAXBUILDSIZE) {
-        platform::printText("Length of Pdu greater than MAXBUILDSIZE\n");
+        // Debug output only: a manager that keeps asking for too much would flood the console.
+        platform::diagnostic("Length of Pdu greater than MAXBUILDSIZE");
         return -1;
     }
     if (fieldSize(messageLength) > out.size()) return -1;

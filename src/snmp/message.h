@@ -22,6 +22,7 @@ inline constexpr std::size_t kCommunityArea = 80;
 inline constexpr std::array<std::uint8_t, 6> kCommunity = {'k', 'e', 's', 't', 'r', 'l'};
 
 inline constexpr std::uint32_t kNoError = 0;
+inline constexpr std::uint32_t kTooBig = 1;
 inline constexpr std::uint32_t kNoSuchName = 2;
 inline constexpr std::uint32_t kBadValue = 3;
 inline constexpr std::uint32_t kGenErr = 5;
@@ -45,8 +46,13 @@ struct RequestRecord {
     std::uint32_t linkMode = 0;
 };
 
-// 0 when the record is filled, -1 when the message is rejected. The bindings must point at
-// 25 varbind records.
+// What decodeMessage returns when it refuses a message: a wrong community apart from every
+// other fault, since it is a manager's setting to correct rather than a damaged message.
+inline constexpr int kDecodeMalformed = -1;
+inline constexpr int kDecodeWrongCommunity = -2;
+
+// 0 when the record is filled, else kDecodeWrongCommunity or kDecodeMalformed. The bindings
+// must point at 25 varbind records.
 int decodeMessage(std::span<const std::uint8_t> message, RequestRecord& request);
 int readVarBind(Cursor& cur, std::uint32_t& remaining, VarBind& binding, std::uint8_t pduType);
 

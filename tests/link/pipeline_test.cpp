@@ -47,11 +47,13 @@ class PipelineTest : public ::testing::Test {
     void SetUp() override {
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
+        runtime::resetEventLimits();
         platform::setConsoleQuiet(true);
         liveBefore_ = runtime::guardedLiveBlocks();
     }
     void TearDown() override {
         platform::failHeapAllocationAfter(-1);
+        platform::useRealClock();
         // Every path releases the request and every block it made.
         EXPECT_EQ(runtime::guardedLiveBlocks(), liveBefore_);
     }
@@ -155,7 +157,15 @@ TEST_P(DamagedDatagramTest, IsDroppedWithoutApplyingTheSet) {
     UdpAddressing addressing;
     EXPECT_EQ(parseDatagram(d, addressing), GetParam().expected);
     const Bytes reply = exchange(d);
-    EXPECT_TRUE(platform::loggedEvents().empty());
+    const std::vector<std::string> dropped = {
+        "",
+        "Dropped datagram: too short for its IPv4 and UDP headers",
+        "Dropped datagram: bad IPv4 header checksum",
+        "Dropped datagram: bad UDP checksum",
+    };
+    const std::string& wantedEvent = dropped[static_cast<std::size_t>(GetParam().expected)];
+    EXPECT_EQ(eventTexts(),
+              wantedEvent.empty() ? std::vector<std::string>{} : std::vector{wantedEvent});
     if (GetParam().expected == DatagramCheck::Ok) {
         EXPECT_EQ(action.load(), static_cast<std::int32_t>(wanted));
         EXPECT_EQ(hexText(reply), hexText(replyDatagram(snmpMessage(kGetResponse, 77, set), true)));
@@ -183,27 +193,59 @@ TEST_F(PipelineTest, BindingsGoToTheirGroupsRunByRun) {
                 {{mib({7, 2, 1, 1, 0}), integer(runtime::agentSettings.events[0].number)}});
 }
 
-TEST_F(PipelineTest, AnUndecodableMessageGetsAnEventAndNoReply) {
-    // A wrong community takes the same path; the end-to-end suite sends one to the agent.
+TEST_F(PipelineTest, ABurstOfRefusedMessagesLeavesOneEventPerKindAndNoReply) {
+    platform::useFakeClock(0, 0);
+    const Bytes wrongCommunity =
+        requestDatagram(snmpMessage(kGetRequest, 1, {{kNicCount}}, "public"), true);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_TRUE(exchange(wrongCommunity).empty()) << i;
+    // A malformed message is another kind: the burst before it does not hide it.
     EXPECT_TRUE(exchange(requestDatagram(hexBytes("01 02 03 04"), true)).empty());
-    EXPECT_EQ(eventTexts(), std::vector<std::string>{"Failed to decode: "});
+    EXPECT_EQ(eventTexts(), (std::vector<std::string>{"Failed to decode: wrong community",
+                                                      "Failed to decode: malformed message"}));
 }
 
-TEST_F(PipelineTest, AResponseTooLargeToEncodeGetsAnEventAndNoReply) {
+TEST_F(PipelineTest, AResponseTooLargeToEncodeGoesBackAsTooBigWithTheRequestsBindings) {
     // Six 80-character Programs make a response of about 600 bytes from a small request.
-    std::vector<Binding> gets;
     for (std::uint32_t first : {0u, 3u}) {
         std::vector<Binding> sets;
-        for (std::uint32_t e = first; e < first + 3; ++e) {
+        for (std::uint32_t e = first; e < first + 3; ++e)
             sets.push_back({mib({7, 2, 1, 3, e}), octets(std::string(80, 'p'))});
-            gets.push_back({mib({7, 2, 1, 3, e})});
-        }
         expectReply(kSetRequest, sets, sets);
     }
-    EXPECT_TRUE(exchange(requestDatagram(snmpMessage(kGetRequest, 1, gets), false)).empty());
-    const auto texts = eventTexts();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].rfind("Warning Failed to encode: ", 0), 0u) << texts[0];
+    // A GetNext for the six: the column, then each entry but the last. The answer carries the
+    // names as asked with NULL values, not the next names and the texts the groups filled in.
+    std::vector<Binding> getNexts = {{mib({7, 2, 1, 3})}};
+    for (std::uint32_t e = 0; e < 5; ++e)
+        getNexts.push_back({mib({7, 2, 1, 3, e})});
+    expectReply(kGetNextRequest, getNexts, getNexts, snmp::kTooBig, 0);
+    EXPECT_TRUE(eventTexts().empty());
+}
+
+TEST_F(PipelineTest, AReplyWhoseUdpChecksumComputesToZeroCarriesAllOnes) {
+    // The station's port is the one field of the reply the test may choose; find the one for
+    // which the reply's checksum computes to 0, which the station's sealing writes as FF FF.
+    const std::vector<Binding> get = {{kNicCount}};
+    const Bytes answer = snmpMessage(kGetResponse, 77, {{kNicCount, integer(0)}});
+    auto replyTo = [&](std::uint16_t port) {
+        return udpDatagram(answer, {kAgentAddress, kStationAddress, kAgentPort, port, 0x1234,
+                                    kTypeOfService, 254, true});
+    };
+    std::uint32_t port = 1;
+    while (port <= 0xFFFF && !(replyTo(port)[26] == 0xFF && replyTo(port)[27] == 0xFF))
+        ++port;
+    ASSERT_LE(port, 0xFFFFu);
+    const auto stationPort = static_cast<std::uint16_t>(port);
+
+    const Bytes reply = exchange(udpDatagram(
+        snmpMessage(kGetRequest, 77, get),
+        {.sourcePort = stationPort, .typeOfService = kTypeOfService, .udpChecksum = true}));
+    ASSERT_GE(reply.size(), kHeadersSize);
+    // 0 would tell the station that the reply carries no checksum at all.
+    EXPECT_EQ(hexText(reply.data() + 26, 2), "FF FF");
+    EXPECT_EQ(hexText(reply), hexText(replyTo(stationPort)));
+    UdpAddressing addressing;
+    EXPECT_EQ(parseDatagram(reply, addressing), DatagramCheck::Ok);
 }
 
 TEST_F(PipelineTest, AFailedAllocationReleasesEverythingAndSendsNothing) {

@@ -4,6 +4,7 @@
 #include "link/slip.h"
 #include "platform/event_log.h"
 #include "platform/memory_port.h"
+#include "runtime/events.h"
 #include "runtime/guarded.h"
 #include "runtime/stop_flag.h"
 #include "support/station.h"
@@ -91,6 +92,7 @@ class PortReaderTest : public ::testing::Test {
     void start(char modem = 'N', const std::string& init = "ATZ", FrameSink sink = collect) {
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
+        runtime::resetEventLimits();
         runtime::stopFlag = 0;
         PortReaderParams params;
         params.port = &port;

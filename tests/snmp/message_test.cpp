@@ -98,11 +98,15 @@ Bytes encode(const Request& request) {
 
 // ---- decoding ----
 
+constexpr int kAccepted = 0;
+constexpr int kMalformed = kDecodeMalformed;
+constexpr int kWrongCommunity = kDecodeWrongCommunity;
+
 // Each case changes one part of a valid GetRequest.
 struct ShapeCase {
     const char* label;
     std::function<void(Parts&)> change;
-    bool accepted;
+    int result;
 };
 
 class MessageShapeTest : public ::testing::TestWithParam<ShapeCase> {};
@@ -111,8 +115,8 @@ TEST_P(MessageShapeTest, AcceptsOrRejects) {
     Parts parts;
     GetParam().change(parts);
     Request request;
-    ASSERT_EQ(decode(parts.build(), request), GetParam().accepted ? 0 : -1);
-    if (GetParam().accepted) {
+    ASSERT_EQ(decode(parts.build(), request), GetParam().result);
+    if (GetParam().result == kAccepted) {
         // Only the six characters of the community are kept, however long it was.
         const auto& kept = request.record.community;
         EXPECT_EQ(std::string(kept.begin(), kept.begin() + 6), "kestrl");
@@ -135,27 +139,27 @@ std::vector<ShapeCase> shapeCases() {
         return [text](Parts& p) { p.community = octets(text); };
     };
     return {
-        {"CommunityPastTheWorkArea", community("kestrl" + std::string(200, 'x')), true},
-        {"CommunityOfFour", community("kest"), false},
-        {"CommunityInUpperCase", community("KESTRL"), false},
-        {"VersionOne", [](Parts& p) { p.version = hexBytes("02 01 01"); }, false},
-        {"CommunityNotString", [](Parts& p) { p.community = tlv(0x02, {'k'}); }, false},
-        {"ResponsePdu", [](Parts& p) { p.pdu = kGetResponse; }, false},
-        {"ErrorIndexNotInteger", [](Parts& p) { p.errorIndex = hexBytes("04 01 00"); }, false},
-        {"EmptyList", [](Parts& p) { p.bindings.clear(); }, false},
+        {"CommunityPastTheWorkArea", community("kestrl" + std::string(200, 'x')), kAccepted},
+        {"CommunityOfFour", community("kest"), kWrongCommunity},
+        {"CommunityInUpperCase", community("KESTRL"), kWrongCommunity},
+        {"VersionOne", [](Parts& p) { p.version = hexBytes("02 01 01"); }, kMalformed},
+        {"CommunityNotString", [](Parts& p) { p.community = tlv(0x02, {'k'}); }, kMalformed},
+        {"ResponsePdu", [](Parts& p) { p.pdu = kGetResponse; }, kMalformed},
+        {"ErrorIndexNotInteger", [](Parts& p) { p.errorIndex = hexBytes("04 01 00"); }, kMalformed},
+        {"EmptyList", [](Parts& p) { p.bindings.clear(); }, kMalformed},
         // The names of all 25 come back in the round trip below.
-        {"TwentyFiveBindings", [](Parts& p) { p = withBindings(25); }, true},
-        {"TwentySixBindings", [](Parts& p) { p = withBindings(26); }, false},
+        {"TwentyFiveBindings", [](Parts& p) { p = withBindings(25); }, kAccepted},
+        {"TwentySixBindings", [](Parts& p) { p = withBindings(26); }, kMalformed},
         // The list holds 16 bytes of a 17-byte binding.
         {"BindingLongerThanTheList",
-         [](Parts& p) { p.list = hexBytes("30 10") + binding(kName, "05 00"); }, false},
-        {"BindingNotSequence", raw("31 05 06 01 2B 05 00"), false},
-        {"NameNotOid", raw("30 05 04 01 2B 05 00"), false},
-        {"NameOf15Bytes15SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 81 00"), true},
-        {"NameOf15Bytes16SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E"), false},
-        {"NameOf16Bytes", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 81 00"), false},
-        {"GetWithIntegerValue", value("02 01 05"), false},
-        {"GetWithEmptyInteger", value("02 00"), true},
+         [](Parts& p) { p.list = hexBytes("30 10") + binding(kName, "05 00"); }, kMalformed},
+        {"BindingNotSequence", raw("31 05 06 01 2B 05 00"), kMalformed},
+        {"NameNotOid", raw("30 05 04 01 2B 05 00"), kMalformed},
+        {"NameOf15Bytes15SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 81 00"), kAccepted},
+        {"NameOf15Bytes16SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E"), kMalformed},
+        {"NameOf16Bytes", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 81 00"), kMalformed},
+        {"GetWithIntegerValue", value("02 01 05"), kMalformed},
+        {"GetWithEmptyInteger", value("02 00"), kAccepted},
     };
 }
 
@@ -306,7 +310,7 @@ TEST(EncodeResponse, SetValuesAndHandlerAnswersGoBackAsTheRecordHoldsThem) {
 }
 
 // Four full strings, one growing string and a NULL: the content passes 512 on the way.
-TEST(EncodeResponse, ContentOverMaxBuildSizeIsRefusedWithALine) {
+TEST(EncodeResponse, ContentOverMaxBuildSizeIsRefusedOffTheConsole) {
     Request request;
     ASSERT_EQ(decode(withBindings(6).build(), request), 0);
     for (std::size_t i = 0; i < 4; ++i)
@@ -320,7 +324,8 @@ TEST(EncodeResponse, ContentOverMaxBuildSizeIsRefusedWithALine) {
         const std::string printed = ::testing::internal::GetCapturedStdout();
         if (result != 0) {
             EXPECT_EQ(result, -1);
-            EXPECT_EQ(printed, "Length of Pdu greater than MAXBUILDSIZE\n");
+            // A manager can ask for too much on every request; that is debug output only.
+            EXPECT_EQ(printed, "");
             // 512 bytes of content behind a three-byte length fill the buffer to the last byte.
             EXPECT_EQ(largest, kMaxResponseSize);
             return;
