@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the packages the build, the tests and the demo need (Debian; run as root).
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev
+packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev libgtest-dev libgmock-dev
           libbenchmark-dev snmp python3 systemd)
 missing=()
 for p in "${packages[@]}"; do

@@ -21,8 +21,7 @@ int readPortSettings(std::array<PortSettings, 4>& settings) {
     for (std::size_t i = 0; i < settings.size(); ++i) {
         PortSettings& port = settings[i];
         port = PortSettings{};
-        const std::string section =
-            platform::formatText("Serial Port Parameters.%d", static_cast<int>(i + 1));
+        const std::string section = portSectionName(static_cast<int>(i + 1));
         // Without a port name the section describes no port; its other keys mean nothing.
         if (getProfileString(section, "PortNumber", "", port.name.data(),
                              static_cast<std::uint32_t>(port.name.size()), kConfigFile) == 0)
@@ -38,6 +37,23 @@ int readPortSettings(std::array<PortSettings, 4>& settings) {
                          static_cast<std::uint32_t>(port.initString.size()), kConfigFile);
     }
     return static_cast<int>(settings.size());
+}
+
+std::string portSectionName(int n) {
+    return platform::formatText("Serial Port Parameters.%d", n);
+}
+
+bool portSectionPresent(int n) {
+    // A default no one writes by hand tells a missing key from a present one.
+    constexpr std::string_view kAbsent = "\x01";
+    const std::string section = portSectionName(n);
+    for (const char* key :
+         {"PortNumber", "Baud", "dataBits", "stopBits", "Parity", "Modem", "ModemInitString"}) {
+        char value[2];
+        getProfileString(section, key, kAbsent, value, sizeof value, kConfigFile);
+        if (value[0] != kAbsent[0]) return true;
+    }
+    return false;
 }
 
 } // namespace farlink::config

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace farlink::config {
 
@@ -18,5 +19,12 @@ struct PortSettings {
 
 // Reads the four "Serial Port Parameters.n" sections; returns 4, the records examined.
 int readPortSettings(std::array<PortSettings, 4>& settings);
+
+// The name of port section n (1 to 4).
+std::string portSectionName(int n);
+
+// True when section n sets any of the port keys, so that an operator meant it to describe a
+// port even if it names none.
+bool portSectionPresent(int n);
 
 } // namespace farlink::config

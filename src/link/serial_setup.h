@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace farlink::link {
@@ -28,7 +29,9 @@ extern PortTable portTable;
 
 void fillPortTable();
 platform::PortHandle openComPort(std::string_view portName);
-int configurePort(PortRecord& record);
+// 1 when the port is ready; 0 with the port closed and, in `reason`, the key and value at fault
+// and what is allowed, or the device and what the system said.
+int configurePort(PortRecord& record, std::string& reason);
 // The thread body: returns its exit code (0 with readers running, 1 when no port came up).
 int outOfBandThread();
 

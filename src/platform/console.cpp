@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <syslog.h>
 #include <unistd.h>
@@ -94,6 +95,12 @@ std::string formatText(const char* format, ...) {
     }
     va_end(again);
     return out;
+}
+
+std::string errorText(int code) {
+    char buffer[128];
+    // The GNU form returns a pointer that may or may not be the buffer.
+    return ::strerror_r(code, buffer, sizeof buffer);
 }
 
 } // namespace farlink::platform

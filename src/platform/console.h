@@ -28,4 +28,7 @@ void setLastError(int code);
 // printf-style formatting into a std::string for the agent's fixed message texts.
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The system's own words for an error code ("No such file or directory").
+std::string errorText(int code);
+
 } // namespace farlink::platform

@@ -15,6 +15,7 @@ namespace farlink::platform {
 namespace {
 
 constexpr std::uint16_t kErrorType = 1;
+constexpr std::uint16_t kInformationType = 4;
 
 enum class Backend { Closed, Syslog, File, Memory };
 
@@ -32,10 +33,7 @@ EventLogState& state() {
     return s;
 }
 
-std::string entryLine(std::uint32_t eventId, std::string_view text) {
-    char id[16];
-    std::snprintf(id, sizeof id, "0x%08X ", static_cast<unsigned>(eventId));
-    std::string line = id;
+std::string entryLine(std::string line, std::string_view text) {
     // One entry is one line: a line break inside the text would split it for every reader of
     // the file, so it is written as a blank.
     for (char c : text)
@@ -107,24 +105,44 @@ bool eventSourceOpen() {
     return s.backend != Backend::Closed;
 }
 
-bool writeEventEntry(std::uint32_t eventId, std::string_view text) {
+
+namespace {
+
+std::string eventPrefix(std::uint32_t eventId) {
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%08X ", static_cast<unsigned>(eventId));
+    return id;
+}
+
+bool writeEntry(std::uint32_t eventId, std::uint16_t type, std::string_view text) {
     EventLogState& s = state();
     std::lock_guard lock(s.mutex);
+    const std::string prefix = type == kErrorType ? eventPrefix(eventId) : std::string("info ");
     switch (s.backend) {
     case Backend::Closed:
         return false;
     case Backend::Syslog: {
-        const std::string line = entryLine(eventId, text);
-        ::syslog(LOG_DAEMON | LOG_ERR, "%s", line.c_str());
+        const std::string line = entryLine(prefix, text);
+        ::syslog(LOG_DAEMON | (type == kErrorType ? LOG_ERR : LOG_INFO), "%s", line.c_str());
         return true;
     }
     case Backend::File:
-        return appendLine(s.fd, entryLine(eventId, text));
+        return appendLine(s.fd, entryLine(prefix, text));
     case Backend::Memory:
-        s.memory.push_back(LoggedEvent{eventId, kErrorType, 0, {std::string(text)}});
+        s.memory.push_back(LoggedEvent{eventId, type, 0, {std::string(text)}});
         return true;
     }
     return false;
+}
+
+} // namespace
+
+bool writeEventEntry(std::uint32_t eventId, std::string_view text) {
+    return writeEntry(eventId, kErrorType, text);
+}
+
+bool writeInfoEntry(std::string_view text) {
+    return writeEntry(0, kInformationType, text);
 }
 
 void useMemoryEventLog() {

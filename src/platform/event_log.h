@@ -26,6 +26,11 @@ bool eventSourceOpen();
 // appended to the file; in tests, an in-memory list.
 bool writeEventEntry(std::uint32_t eventId, std::string_view text);
 
+// Writes one informational line for the operator (why a port is not served, which lines are):
+// syslog at info priority, or the FARLINK_EVENTLOG file as "info <text>", or the in-memory list
+// as an entry of the information type (4) with id 0.
+bool writeInfoEntry(std::string_view text);
+
 // In-memory backend for tests.
 void useMemoryEventLog();
 std::vector<LoggedEvent> loggedEvents();

@@ -300,7 +300,13 @@ std::string profilePath(std::string_view fileName) {
 
 bool fileExists(const std::string& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    if (::stat(path.c_str(), &info) != 0) return false;
+    // A directory of that name is no file: the caller's error says why.
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    return true;
 }
 
 std::uint32_t getProfileString(std::string_view section, std::string_view key,

@@ -25,6 +25,7 @@ constexpr int kErrorInvalidParameter = 87;
 constexpr int kSystemStateTimeoutMs = 1000;
 
 std::atomic<ControlHandler> registeredHandler{nullptr};
+std::atomic<bool> readinessDeferred{false};
 
 std::mutex& statusMutex() {
     static std::mutex mutex;
@@ -101,7 +102,8 @@ std::string notifyMessage(std::uint32_t state) {
     case kStateStartPending:
         return "STATUS=Starting";
     case kStateRunning:
-        return "READY=1\nSTATUS=Running";
+        return readinessDeferred.load(std::memory_order_relaxed) ? "STATUS=Running"
+                                                                 : "READY=1\nSTATUS=Running";
     case kStateStopPending:
         return "STOPPING=1\nSTATUS=Stopping";
     case kStateStopped:
@@ -145,6 +147,22 @@ bool sendNotify(const char* socketName, const std::string& message) {
     return true;
 }
 
+// Sends the lines to the socket systemd named; outside systemd nobody listens and the lines
+// count as delivered.
+bool notify(const std::string& message) {
+    const char* socketName = std::getenv("NOTIFY_SOCKET");
+    if (socketName == nullptr || *socketName == '\0') return true;
+    return sendNotify(socketName, message);
+}
+
+// A status text is one line of the notify message.
+std::string statusLine(std::string_view text) {
+    std::string line = "STATUS=";
+    for (char c : text)
+        line += (c == '\n' || c == '\r') ? ' ' : c;
+    return line;
+}
+
 } // namespace
 
 // The controls arrive as signals. They are blocked here, before any other thread exists, so
@@ -178,12 +196,23 @@ bool setServiceStatus(const ServiceStatus& status) {
         std::lock_guard lock(statusMutex());
         reportedStatus = status;
     }
-    const char* socketName = std::getenv("NOTIFY_SOCKET");
-    // Outside systemd nobody listens: the report is kept and counts as delivered.
-    if (socketName == nullptr || *socketName == '\0') return true;
     const std::string message = notifyMessage(status.currentState);
+    // The report is kept whether or not anybody listens.
     if (message.empty()) return true;
-    return sendNotify(socketName, message);
+    return notify(message);
+}
+
+void deferReadiness() {
+    readinessDeferred.store(true, std::memory_order_relaxed);
+}
+
+bool reportReady(std::string_view statusText) {
+    return notify(statusText.empty() ? std::string("READY=1")
+                                     : "READY=1\n" + statusLine(statusText));
+}
+
+bool reportStatusText(std::string_view statusText) {
+    return notify(statusLine(statusText));
 }
 
 void deliverControl(std::uint32_t control) {

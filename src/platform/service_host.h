@@ -45,6 +45,17 @@ bool registerControlHandler(std::string_view serviceName, ControlHandler handler
 // Reports the status; false when the report cannot be delivered.
 bool setServiceStatus(const ServiceStatus& status);
 
+// A program that must not be called ready before it serves calls this before it reports the
+// running state: from then on the running state sends only "STATUS=Running", and reportReady
+// sends "READY=1" once the program serves.
+void deferReadiness();
+
+// "READY=1", with a status line for the operator ("STATUS=<text>") unless the text is empty.
+bool reportReady(std::string_view statusText);
+
+// A status line for the operator alone; systemctl status shows the latest.
+bool reportStatusText(std::string_view statusText);
+
 // Test hooks: deliver a control as if the system had sent it, and see the last status reported
 // and the sd_notify lines sent.
 void deliverControl(std::uint32_t control);

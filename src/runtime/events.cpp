@@ -75,4 +75,8 @@ void resetEventLimits() {
     l.kinds = {};
 }
 
+void reportInfo(std::string_view text) {
+    (void)platform::writeInfoEntry(text);
+}
+
 } // namespace farlink::runtime

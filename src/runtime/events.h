@@ -47,4 +47,8 @@ void reportLimitedEvent(EventKind kind, std::uint32_t eventId, std::string_view 
 // that run one after another in one process.
 void resetEventLimits();
 
+// Writes one informational line for the operator: what the agent serves, or why something it
+// was told to serve is not served. Not an error; a failed write is ignored.
+void reportInfo(std::string_view text);
+
 } // namespace farlink::runtime

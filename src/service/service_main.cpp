@@ -76,6 +76,9 @@ void controlHandler(std::uint32_t control) {
 }
 
 void serviceMain() {
+    // Running means the service has started its work; ready means it serves, which the start-up
+    // worker says once its checks have passed and its threads run.
+    platform::deferReadiness();
     if (!platform::registerControlHandler(runtime::kServiceName, controlHandler)) {
         cleanUp(false);
         return;

@@ -10,6 +10,7 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/service_host.h"
 #include "platform/shared_memory.h"
 #include "platform/threads.h"
 #include "runtime/agent_settings.h"
@@ -186,9 +187,13 @@ int runStartUp() {
     }
     runtime::attachSharedBlock(std::span<std::uint8_t>(mapping.base, mapping.size));
 
-    if (!platform::fileExists(platform::profilePath(runtime::kConfigFile))) {
-        runtime::reportEvent(runtime::kEventWarning, platform::formatText("Configuration file does not exist: %d",
-                                                        platform::lastError()));
+    const std::string configPath = platform::profilePath(runtime::kConfigFile);
+    if (!platform::fileExists(configPath)) {
+        const int error = platform::lastError();
+        runtime::reportEvent(runtime::kEventWarning,
+                             platform::formatText("Configuration file does not exist: %d (%s: %s)",
+                                                  error, configPath.c_str(),
+                                                  platform::errorText(error).c_str()));
         return 1;
     }
 
@@ -210,6 +215,9 @@ int runStartUp() {
                                          platform::lastError()));
         return 1;
     }
+    // The checks have passed and the agent's threads run: the service manager may now count on
+    // it. The status line is the out-of-band thread's: it tells which lines it serves.
+    platform::reportReady("");
     return 0;
 }
 

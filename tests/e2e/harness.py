@@ -458,9 +458,11 @@ class Agent:
     sample machine's KORU driver.
 
     ini_text None leaves TESSEL.INI out; inband False starts no stand-in; machine None leaves
-    the agent to the host, which has no KORU driver."""
+    the agent to the host, which has no KORU driver; notify_socket names a socket to hand the
+    agent as systemd's NOTIFY_SOCKET."""
 
-    def __init__(self, line, ini_text=TESSEL_INI, inband=True, machine=SAMPLE_MACHINE):
+    def __init__(self, line, ini_text=TESSEL_INI, inband=True, machine=SAMPLE_MACHINE,
+                 notify_socket=None):
         self.dir = tempfile.mkdtemp(prefix="farlink-e2e-")
         self.windir = os.path.join(self.dir, "windir")
         os.mkdir(self.windir)
@@ -476,6 +478,8 @@ class Agent:
                    FARLINK_EVENTLOG=self.event_log, FARLINK_SHM_NAME=self.block_name,
                    FARLINK_MACHINE_RECORD=self.record)
         env.pop("NOTIFY_SOCKET", None)
+        if notify_socket is not None:
+            env["NOTIFY_SOCKET"] = notify_socket
         env.pop("FARLINK_MACHINE", None)
         if machine is not None:
             env["FARLINK_MACHINE"] = machine

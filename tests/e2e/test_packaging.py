@@ -108,6 +108,13 @@ class PackagingTest(unittest.TestCase):
             self.assertEqual(settings["ExecStart"], [os.path.join(bindir, program)], unit)
             self.assertEqual(settings["StandardOutput"], ["null"], unit)
             self.assertEqual(settings["Restart"], ["on-failure"], unit)
+            # Restarts are bounded: the burst of failed starts fits well within the interval, so
+            # a start that fails at once every time ends in the failed state.
+            burst = int(settings["StartLimitBurst"][0])
+            interval = int(settings["StartLimitIntervalSec"][0])
+            restart_delay = int(settings["RestartSec"][0])
+            self.assertGreater(burst, 1, unit)
+            self.assertLess(burst * restart_delay, interval, unit)
             self.assertTrue(settings["Documentation"], unit)
         farlink = unit_settings(self.staged(os.path.join(self.unitdir, "farlink.service")))
         self.assertEqual(farlink["Wants"], ["koru-inband.service"])

@@ -5,7 +5,10 @@ the SET keyword, the in-band agent's own changes, stopping and the start-up fail
 
 import binascii
 import os
+import shutil
+import socket
 import sys
+import tempfile
 import time
 import unittest
 
@@ -262,10 +265,37 @@ class StartFailureTest(unittest.TestCase):
         finally:
             agent.stop()
 
+    def test_ready_only_when_serving_and_every_port_says_how_it_went(self):
+        directory = tempfile.mkdtemp(prefix="farlink-notify-")
+        self.addCleanup(shutil.rmtree, directory, ignore_errors=True)
+        notify = os.path.join(directory, "notify")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.addCleanup(listener.close)
+        listener.bind(notify)
+        listener.settimeout(h.READY_SECONDS)
+        bad = h.PORT_SECTION.replace(".1]", ".2]").replace("COM1", "COM9")
+        agent = self.start(ini_text=h.TESSEL_INI + bad, notify_socket=notify)
+        self.addCleanup(agent.stop)
+        messages = []
+        while "READY=1" not in messages or not any(m.startswith("STATUS=Serving")
+                                                   for m in messages):
+            messages += listener.recv(4096).decode().splitlines()
+        # Running is reported before the start-up's checks; ready only once they have passed.
+        self.assertLess(messages.index("STATUS=Running"), messages.index("READY=1"), messages)
+        serving = [m for m in messages if m.startswith("STATUS=Serving")][0]
+        self.assertRegex(serving, r"^STATUS=Serving COM1 on /dev/\S+, 9600 8N1, no modem lines$")
+        events = agent.events()
+        self.assertIn("info Serial Port Parameters.2: PortNumber=COM9 is not a port; use COM1 to "
+                      "COM4", events)
+        self.assertIn("0x40060001  Failed to configure COM PORT 2", events)
+        self.assertIn("info " + serving[len("STATUS="):], events)
+
     def test_missing_configuration_file(self):
         agent = self.start(ini_text=None)
         self.assertEqual(self.ended(agent), 1, agent.console())
-        self.assertIn("0x40060004 Configuration file does not exist: 2", agent.events())
+        # The event names the path it looked for and why it could not use it.
+        expected = "0x40060004 Configuration file does not exist: 2 (%s: No such file or directory)"
+        self.assertIn(expected % os.path.join(agent.windir, "TESSEL.INI"), agent.events())
 
     def test_driver_that_does_not_match_the_configuration(self):
         agent = self.start(ini_text=h.PORT_SECTION + "[environment]\ndriver=SV-999\n")

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -55,33 +56,53 @@ class SerialSetupTest : public ::testing::Test {
         ASSERT_TRUE(platform::exposeAsComPort(pair, portName));
         lines.push_back(pair);
     }
-    Texts eventTexts() {
-        Texts texts;
+    // The error events, and the operator's informational lines, since the last call.
+    Texts eventTexts() { return texts(1); }
+    Texts infoTexts() { return texts(4); }
+    Texts texts(std::uint16_t type) {
+        Texts found;
         for (const auto& e : platform::loggedEvents()) {
-            EXPECT_EQ(e.id, 0x40060001u);
-            texts.push_back(e.strings.at(0));
+            if (e.type != type) continue;
+            EXPECT_EQ(e.id, type == 1 ? 0x40060001u : 0u);
+            found.push_back(e.strings.at(0));
         }
-        platform::clearLoggedEvents();
-        return texts;
+        return found;
     }
 };
 
-TEST_F(SerialSetupTest, PortIsUsedOnlyWithModemYAndRefusedWithoutParityInitStringOrComName) {
+TEST_F(SerialSetupTest, EveryPortThatIsNotServedSaysWhyAndNoLineAtAllIsAnError) {
     wire("COM2");
     EXPECT_EQ(openComPort("COM5"), nullptr);
     EXPECT_EQ(openComPort("/dev/null"), nullptr);
-    const Texts failed = {" Failed to configure COM PORT 1"};
-    // A port section, and the events of a thread that brings no port up.
-    const std::pair<std::string, Texts> cases[] = {
-        {"PortNumber=COM2\n", {}}, // without Modem=Y the port is simply not used
-        {"PortNumber=COM2\nModem=y\nParity=NONE\nModemInitString=AT\n", {}},
-        {"PortNumber=COM2\nModem=Y\n", failed},
-        {"PortNumber=COM2\nModem=Y\nParity=none\n", failed},
-        {"PortNumber=COM5\nModem=Y\nParity=NONE\nModemInitString=A\n", failed}};
-    for (const auto& [keys, events] : cases) {
-        dir.write("TESSEL.INI", section(1, keys));
+    const std::string failed = " Failed to configure COM PORT 1";
+    const std::string none = "No serial line came up: nothing is served until " + dir.path() +
+                             "/TESSEL.INI names a working port";
+    const std::string at = "Serial Port Parameters.1: ";
+    // A port section, the operator's line about it ("" for none) and whether the port failed.
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {"", "", false},
+        {"Baud=9600\n", at + "no PortNumber, so the section serves no line", false},
+        {"PortNumber=COM2\n", at + "COM2 is not served: no Modem=Y", false},
+        {"PortNumber=COM2\nModem=y\nParity=NONE\nModemInitString=AT\n",
+         at + "COM2 is not served: Modem=y, and only Modem=Y serves a line", false},
+        {"PortNumber=COM2\nModem=Y\n",
+         at + "Parity= is not supported; use NONE, ODD, EVEN, MARK or SPACE", true},
+        {"PortNumber=COM2\nModem=Y\nParity=none\n",
+         at + "ModemInitString is empty; give the command that readies the modem, such as ATZ",
+         true},
+        {"PortNumber=COM9\nModem=Y\nParity=NONE\nModemInitString=A\n",
+         at + "PortNumber=COM9 is not a port; use COM1 to COM4", true},
+        {"PortNumber=COM3\nModem=Y\nParity=NONE\nModemInitString=A\n",
+         at + "COM3 is " + dir.path() +
+             "/no-such-device, which cannot be opened: No such file or directory (error 2)",
+         true}};
+    farlink::testing::ScopedEnv missing("FARLINK_COM3", dir.path() + "/no-such-device");
+    for (const auto& [keys, info, fails] : cases) {
+        platform::clearLoggedEvents();
+        dir.write("TESSEL.INI", keys.empty() ? std::string() : section(1, keys));
         EXPECT_EQ(outOfBandThread(), 1) << keys;
-        EXPECT_EQ(eventTexts(), events) << keys;
+        EXPECT_EQ(eventTexts(), (fails ? Texts{failed, none} : Texts{none})) << keys;
+        EXPECT_EQ(infoTexts(), info.empty() ? Texts{} : Texts{info}) << keys;
     }
 }
 
@@ -103,9 +124,11 @@ TEST_F(SerialSetupTest, LineSettingsOutsideTheirRangesFailThePortAndCloseIt) {
         fillPortTable();
         PortRecord& record = portTable.ports[0];
         const bool passes = want.first != 0;
-        ASSERT_EQ(configurePort(record), passes ? 1 : 0) << keys;
+        std::string reason;
+        ASSERT_EQ(configurePort(record, reason), passes ? 1 : 0) << keys;
         if (!passes) {
             EXPECT_EQ(record.port, nullptr) << keys;
+            EXPECT_NE(reason.find(" is not supported; use "), std::string::npos) << reason;
             continue;
         }
         platform::CommState s;
@@ -125,6 +148,13 @@ TEST_F(SerialSetupTest, ThreePortsOneFailingGiveTwoReadersAndOneEvent) {
                   section(4, "PortNumber=COM4\nModem=Y\nParity=even\nModemInitString=\n"));
     EXPECT_EQ(outOfBandThread(), 0);
     EXPECT_EQ(eventTexts(), Texts{" Failed to configure COM PORT 4"});
+    const Texts info = infoTexts();
+    ASSERT_EQ(info.size(), 3u);
+    EXPECT_EQ(info[0], "Serving COM1 on " + platform::serialDevicePath("COM1") +
+                           ", 9600 8N1, no modem lines");
+    EXPECT_EQ(info[1], "Serving COM3 on " + platform::serialDevicePath("COM3") +
+                           ", 9600 8O1, no modem lines");
+    EXPECT_EQ(info[2].rfind("Serial Port Parameters.4: COM4 is ", 0), 0u) << info[2];
     // The modem monitors end at once on lines without modem signals; the readers stay.
     EXPECT_TRUE(threadsSettleAt(2)) << platform::runningThreads();
     EXPECT_EQ(portTable.ports[3].use, 'N');
