@@ -1,3 +1,5 @@
 #include "service/agent_run.h"
 
-int main(int argc, char** argv) { return farlink::service::agentMain(argc, argv); }
+int main(int argc, char** argv) {
+    return farlink::service::agentMain(argc, argv);
+}

@@ -31,7 +31,8 @@ struct NicInfo {
 // Written during start-up only (the counters by the pollers).
 extern std::atomic<std::int32_t> nicCount;
 extern std::array<NicInfo, kMaxAdapters> nicInfo;
-extern std::array<std::array<std::atomic<std::uint32_t>, kCounterSlots>, kMaxAdapters> nicThresholds;
+extern std::array<std::array<std::atomic<std::uint32_t>, kCounterSlots>, kMaxAdapters>
+    nicThresholds;
 extern std::array<std::array<std::atomic<std::uint8_t>, kCounterSlots>, kMaxAdapters> exceededLatch;
 
 // The defaults of section "NIC Threshold".

@@ -69,7 +69,8 @@ void dropTable13Row(std::uint32_t& absentFlag) {
 }
 
 AnswerSummary summarizeConfigurationAnswer(std::span<const std::uint8_t> answer) {
-    setSummaryText(kSummaryDriverText, answerText(answer, kAnswerDriverText, kAnswerDriverTextWidth));
+    setSummaryText(kSummaryDriverText,
+                   answerText(answer, kAnswerDriverText, kAnswerDriverTextWidth));
     copyToSummary(answer, kAnswerDriveType, kSummaryDriveType);
     copyToSummary(answer, kAnswerSerial1Io, kSummarySerial1Io);
     copyToSummary(answer, kAnswerSerial2Io, kSummarySerial2Io);

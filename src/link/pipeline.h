@@ -10,9 +10,9 @@
 
 namespace farlink::link {
 
-inline constexpr std::size_t kFrameBlockSize = 512;   // a received frame, both END bytes included
-inline constexpr std::size_t kHeadersSize = 28;       // IPv4 (without options) and UDP headers
-inline constexpr std::size_t kOutBufSize = 512;       // the de-escaped request datagram
+inline constexpr std::size_t kFrameBlockSize = 512; // a received frame, both END bytes included
+inline constexpr std::size_t kHeadersSize = 28;     // IPv4 (without options) and UDP headers
+inline constexpr std::size_t kOutBufSize = 512;     // the de-escaped request datagram
 // Reply blocks are sized for the worst case: a full response message in its headers, and that
 // datagram with every byte escaped.
 inline constexpr std::size_t kSnmpBufSize = snmp::kMaxResponseSize;
@@ -28,7 +28,7 @@ struct FrameRequest {
 };
 
 struct UdpAddressing {
-    std::uint32_t localAddress = 0;  // host order
+    std::uint32_t localAddress = 0; // host order
     std::uint32_t remoteAddress = 0;
     std::uint8_t protocol = 0;
     std::uint16_t identification = 0;

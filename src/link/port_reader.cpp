@@ -24,8 +24,7 @@ constexpr int kWaitSliceMs = 1000;
 // Sleeps in short slices so that a stop is noticed within a fraction of a second.
 void sleepUnlessStopped(std::uint32_t milliseconds) {
     constexpr std::uint32_t slice = 100;
-    for (std::uint32_t slept = 0; slept < milliseconds && !runtime::stopRequested();
-         slept += slice)
+    for (std::uint32_t slept = 0; slept < milliseconds && !runtime::stopRequested(); slept += slice)
         platform::sleepMs(std::min(slice, milliseconds - slept));
 }
 
@@ -64,7 +63,8 @@ bool alignToOpeningEnd(ReceiveBuffer& rx) {
         const auto* begin = rx.bytes.data();
         const auto* end = std::find(begin, begin + rx.fill, kSlipEnd);
         const auto skipped = static_cast<std::size_t>(end - begin);
-        platform::diagnostic(platform::formatText("Dropped %zu bytes before an opening END", skipped));
+        platform::diagnostic(
+            platform::formatText("Dropped %zu bytes before an opening END", skipped));
         if (skipped == rx.fill) {
             rx.discardAll();
             return false;
@@ -72,7 +72,8 @@ bool alignToOpeningEnd(ReceiveBuffer& rx) {
         rx.dropFront(skipped);
     }
     std::size_t ends = 0;
-    while (ends + 1 < rx.fill && rx.bytes[ends + 1] == kSlipEnd) ++ends;
+    while (ends + 1 < rx.fill && rx.bytes[ends + 1] == kSlipEnd)
+        ++ends;
     if (ends > 0) rx.dropFront(ends);
     return true;
 }
@@ -108,13 +109,15 @@ void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink 
         }
         auto* request = runtime::guardedNew<FrameRequest>();
         if (request == nullptr) {
-            platform::diagnostic(platform::formatText("Run out of memory: %d", platform::lastError()));
+            platform::diagnostic(
+                platform::formatText("Run out of memory: %d", platform::lastError()));
             return;
         }
         auto* block = static_cast<std::uint8_t*>(runtime::guardedAlloc(kFrameBlockSize));
         if (block == nullptr) {
-            runtime::reportEvent(runtime::kEventStartFailure,
-                                 platform::formatText("Failed to malloc:%d ", platform::lastError()));
+            runtime::reportEvent(
+                runtime::kEventStartFailure,
+                platform::formatText("Failed to malloc:%d ", platform::lastError()));
             runtime::guardedFree(request);
             return;
         }
@@ -147,8 +150,8 @@ void portReader(const PortReaderParams& params, PortContext& context, FrameSink 
         return;
     }
     if (startMonitor && !platform::startThread([&context] { modemMonitor(context); }))
-        platform::diagnostic(platform::formatText("Failed to create thread for modem monitoring:%d ",
-                                                  platform::lastError()));
+        platform::diagnostic(platform::formatText(
+            "Failed to create thread for modem monitoring:%d ", platform::lastError()));
 
     ReceiveBuffer rx;
     bool firstCycle = true;

@@ -32,8 +32,8 @@ using FrameSink = void (*)(FrameRequest* request);
 
 // Reads the port until the stop flag is set. startMonitor false leaves the modem monitor out
 // (tests that drive DSR themselves).
-void portReader(const PortReaderParams& params, PortContext& context,
-                FrameSink sink = processFrame, bool startMonitor = true);
+void portReader(const PortReaderParams& params, PortContext& context, FrameSink sink = processFrame,
+                bool startMonitor = true);
 
 // Re-sends the init string after every DSR change, until the stop flag is set.
 void modemMonitor(PortContext& context);

@@ -120,10 +120,10 @@ int configurePort(PortRecord& record, std::string& reason) {
             reason = platform::formatText("PortNumber=%s is not a port; use COM1 to COM4",
                                           record.name.data());
         else
-            reason = platform::formatText("%s is %s, which cannot be opened: %s (error %d)",
-                                          record.name.data(),
-                                          platform::serialDevicePath(name).c_str(),
-                                          platform::errorText(error).c_str(), error);
+            reason =
+                platform::formatText("%s is %s, which cannot be opened: %s (error %d)",
+                                     record.name.data(), platform::serialDevicePath(name).c_str(),
+                                     platform::errorText(error).c_str(), error);
         return 0;
     }
     if (std::find(kBaudRates.begin(), kBaudRates.end(), record.baud) == kBaudRates.end())
@@ -132,13 +132,13 @@ int configurePort(PortRecord& record, std::string& reason) {
                                              "9600, 14400, 19200, 38400 or 57600",
                                              record.baud));
     if (record.dataBits < 4 || record.dataBits > 8)
-        return failPort(record, reason,
-                        platform::formatText("dataBits=%d is not supported; use 5 to 8",
-                                             record.dataBits));
+        return failPort(
+            record, reason,
+            platform::formatText("dataBits=%d is not supported; use 5 to 8", record.dataBits));
     if (record.stopBits != 1 && record.stopBits != 2)
-        return failPort(record, reason,
-                        platform::formatText("stopBits=%d is not supported; use 1 or 2",
-                                             record.stopBits));
+        return failPort(
+            record, reason,
+            platform::formatText("stopBits=%d is not supported; use 1 or 2", record.stopBits));
     const int parity = parityCode(fieldText(record.parity));
     if (parity < 0)
         return failPort(record, reason,
@@ -147,9 +147,9 @@ int configurePort(PortRecord& record, std::string& reason) {
                                              record.parity.data()));
     const char modem = platform::lowerAscii(record.modem[0]);
     if (modem != 'y' && modem != 'n')
-        return failPort(record, reason,
-                        platform::formatText("Modem=%s is not supported; use Y",
-                                             record.modem.data()));
+        return failPort(
+            record, reason,
+            platform::formatText("Modem=%s is not supported; use Y", record.modem.data()));
     if (record.initString[0] == '\0')
         return failPort(record, reason,
                         "ModemInitString is empty; give the command that readies the modem, "
@@ -168,10 +168,9 @@ int configurePort(PortRecord& record, std::string& reason) {
     state.dsrSensitivity = true;
     if (!record.port->setState(state))
         return failPort(record, reason,
-                        deviceFailure(record, platform::formatText("setting %d %d%c%d", record.baud,
-                                                                   record.dataBits,
-                                                                   kParityLetters[parity],
-                                                                   record.stopBits)
+                        deviceFailure(record, platform::formatText(
+                                                  "setting %d %d%c%d", record.baud, record.dataBits,
+                                                  kParityLetters[parity], record.stopBits)
                                                   .c_str()));
     if (!record.port->setupQueues(4096, 4096))
         return failPort(record, reason, deviceFailure(record, "sizing the queues"));
@@ -196,8 +195,7 @@ int outOfBandThread() {
         std::string reason;
         if (configurePort(record, reason)) {
             ++configured;
-            const std::string line =
-                lineSummary(record, parityCode(fieldText(record.parity)));
+            const std::string line = lineSummary(record, parityCode(fieldText(record.parity)));
             runtime::reportInfo("Serving " + line);
             served += (served.empty() ? "Serving " : "; ") + line;
         } else {

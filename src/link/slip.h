@@ -15,7 +15,9 @@ inline constexpr std::uint8_t kSlipEscEnd = 0xDC;
 inline constexpr std::uint8_t kSlipEscEsc = 0xDD;
 
 // The most bytes slipEncode can write for n datagram bytes.
-constexpr std::size_t slipEncodedMax(std::size_t n) { return 2 * n + 2; }
+constexpr std::size_t slipEncodedMax(std::size_t n) {
+    return 2 * n + 2;
+}
 
 // Writes the de-escaped datagram of a frame (which may start with END) into out and returns its
 // length; 0 when no closing END follows data. Never writes past out.

@@ -17,7 +17,9 @@ inline constexpr std::size_t kGroupCount = 49;
 extern const std::array<const snmp::GroupDescriptor*, kGroupCount + 1> groupRegistry;
 
 // The 49 groups as the engine walks them.
-inline snmp::GroupTable groups() { return snmp::GroupTable(groupRegistry.data(), kGroupCount); }
+inline snmp::GroupTable groups() {
+    return snmp::GroupTable(groupRegistry.data(), kGroupCount);
+}
 
 // The position of the group whose OID is exactly `oid` (below 1.3.6.1.4.1.32473.25 given
 // whole), or -1.

@@ -105,7 +105,6 @@ bool eventSourceOpen() {
     return s.backend != Backend::Closed;
 }
 
-
 namespace {
 
 std::string eventPrefix(std::uint32_t eventId) {

@@ -12,7 +12,7 @@
 namespace farlink::platform {
 
 class MemoryPort final : public SerialPort {
-public:
+  public:
     MemoryPort();
 
     // The station side.
@@ -20,8 +20,8 @@ public:
     std::vector<std::uint8_t> takeWritten();           // everything written so far
     // Waits up to timeoutMs until at least `count` bytes have been written in all.
     bool waitWritten(std::size_t count, int timeoutMs);
-    void setDsr(bool on);              // raises a DSR change event
-    void failModemStatus(bool fail);   // make modemStatus fail
+    void setDsr(bool on);            // raises a DSR change event
+    void failModemStatus(bool fail); // make modemStatus fail
     bool dtr() const;
     bool rts() const;
     CommState lastState() const;
@@ -39,7 +39,7 @@ public:
     bool write(const std::uint8_t* bytes, std::size_t size, std::size_t& bytesWritten) override;
     std::string deviceName() const override { return "memory"; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::uint8_t> input_;

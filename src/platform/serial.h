@@ -13,8 +13,8 @@ namespace farlink::platform {
 struct CommState {
     std::uint32_t baudRate = 9600;
     std::uint8_t byteSize = 8;
-    std::uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t stopBits = 0; // 0 one, 1 one and a half, 2 two
+    std::uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t stopBits = 0;   // 0 one, 1 one and a half, 2 two
     bool dsrSensitivity = false; // received bytes are ignored while DSR is off
 };
 
@@ -34,7 +34,7 @@ enum class CommEscape { SetDtr, SetRts };
 enum class WaitOutcome { Event, TimedOut, Failed };
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
     virtual bool getState(CommState& state) = 0;
     virtual bool setState(const CommState& state) = 0;

@@ -23,14 +23,14 @@ void setSleepHook(SleepHook hook);
 
 // A Win32-style event: manual-reset stays signalled until reset, auto-reset releases one waiter.
 class Event {
-public:
+  public:
     explicit Event(bool manualReset, bool initiallySet = false);
     void set();
     void reset();
     // Waits up to timeoutMs (negative: without limit); true when signalled, false on time-out.
     bool wait(int timeoutMs);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool manual_;

@@ -17,7 +17,6 @@ namespace farlink::runtime {
 inline constexpr std::string_view kConfigFile = "TESSEL.INI";
 inline constexpr std::string_view kModelFile = "MODEL.KORU";
 
-
 // A fixed text field shared between threads; a value is always cut to N - 1 characters.
 template <std::size_t N> class SharedText {
   public:

@@ -35,9 +35,13 @@ Limits& limits() {
 
 } // namespace
 
-bool registerEventSource() { return platform::openEventSource(kServiceName); }
+bool registerEventSource() {
+    return platform::openEventSource(kServiceName);
+}
 
-void deregisterEventSource() { platform::closeEventSource(); }
+void deregisterEventSource() {
+    platform::closeEventSource();
+}
 
 void reportEvent(std::uint32_t eventId, std::string_view text) {
     // Nobody can be told that the log failed; the report is simply lost.

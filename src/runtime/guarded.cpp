@@ -37,7 +37,9 @@ std::uint32_t load32(const std::uint8_t* p) {
     return v;
 }
 
-void store32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, sizeof v); }
+void store32(std::uint8_t* p, std::uint32_t v) {
+    std::memcpy(p, &v, sizeof v);
+}
 
 // Verifies the guards of the block whose caller's bytes start at p; false when p cannot be a
 // block at all.
@@ -64,8 +66,8 @@ bool verify(void* p, bool check) {
 
 void* guardedAlloc(std::size_t size) {
     if (size > 0xFFFFFFFFu - kGuardOverhead - kCallerAlignment) return nullptr;
-    auto* raw = static_cast<std::uint8_t*>(
-        platform::heapAlloc(size + kGuardOverhead + kCallerAlignment));
+    auto* raw =
+        static_cast<std::uint8_t*>(platform::heapAlloc(size + kGuardOverhead + kCallerAlignment));
     if (raw == nullptr) return nullptr;
     const auto rawAddress = reinterpret_cast<std::uintptr_t>(raw);
     const std::uintptr_t caller =
@@ -86,8 +88,12 @@ void guardedFree(void* block) {
     liveBlocks.fetch_sub(1, std::memory_order_relaxed);
 }
 
-void guardedCheck(void* block) { verify(block, true); }
+void guardedCheck(void* block) {
+    verify(block, true);
+}
 
-std::size_t guardedLiveBlocks() { return liveBlocks.load(std::memory_order_relaxed); }
+std::size_t guardedLiveBlocks() {
+    return liveBlocks.load(std::memory_order_relaxed);
+}
 
 } // namespace farlink::runtime

@@ -26,7 +26,9 @@ void attachSharedBlock(std::span<std::uint8_t> view) {
     blockSize = block != nullptr ? view.size() : 0;
 }
 
-bool sharedBlockAttached() { return block != nullptr; }
+bool sharedBlockAttached() {
+    return block != nullptr;
+}
 
 std::string readText(TextField field, std::size_t limit) {
     if (!inBlock(field.offset, field.width)) return {};

@@ -39,10 +39,13 @@ struct ContactField {
     TextField field;
     const char* key;
 };
-inline constexpr ContactField kContactFields[7] = {
-    {kAdministratorName, "name"}, {kOfficePhone, "OfficePhone"}, {kOfficeAddress, "OfficeAddr"},
-    {kHomePhone, "HomePhone"},    {kHomeAddress, "HomeAddr"},    {kPager, "Pager"},
-    {kEmail, "EMail"}};
+inline constexpr ContactField kContactFields[7] = {{kAdministratorName, "name"},
+                                                   {kOfficePhone, "OfficePhone"},
+                                                   {kOfficeAddress, "OfficeAddr"},
+                                                   {kHomePhone, "HomePhone"},
+                                                   {kHomeAddress, "HomeAddr"},
+                                                   {kPager, "Pager"},
+                                                   {kEmail, "EMail"}};
 
 // Publishes the mapped block (at least kSharedBlockSize bytes); done once by the start-up worker
 // before any reader exists.

@@ -8,6 +8,8 @@ namespace farlink::runtime {
 
 extern std::atomic<std::uint32_t> stopFlag;
 
-inline bool stopRequested() { return stopFlag.load(std::memory_order_relaxed) == 1; }
+inline bool stopRequested() {
+    return stopFlag.load(std::memory_order_relaxed) == 1;
+}
 
 } // namespace farlink::runtime

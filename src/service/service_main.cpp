@@ -4,8 +4,8 @@
 #include "platform/service_host.h"
 #include "runtime/events.h"
 #include "runtime/koru.h"
-#include "service/startup.h"
 #include "runtime/stop_flag.h"
+#include "service/startup.h"
 
 #include <mutex>
 

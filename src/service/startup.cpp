@@ -89,10 +89,12 @@ void adjustForModel() {
     const std::uint32_t model = inventory::processorModelNibble;
     if (model != kP55cModel) {
         readConfiguredDriver();
-        if (configuredDriverText() == "T4") inventory::dropTable13Row(inventory::table13FirstRowAbsent);
+        if (configuredDriverText() == "T4")
+            inventory::dropTable13Row(inventory::table13FirstRowAbsent);
     } else {
         std::uint32_t returned = 0;
-        if (!platform::deviceIoControl(runtime::koruHandle, runtime::kIoctlSetVoltageP55C, {}, {}, returned)) {
+        if (!platform::deviceIoControl(runtime::koruHandle, runtime::kIoctlSetVoltageP55C, {}, {},
+                                       returned)) {
             runtime::reportEvent(runtime::kEventWarning, "IOCTL_SET_VOLTAGE_P55C failed");
             return;
         }
@@ -137,17 +139,21 @@ int gatherDriverData() {
 
     std::array<std::uint8_t, kRowCountsAnswerSize> counts{};
     std::uint32_t returned = 0;
-    if (!platform::deviceIoControl(runtime::koruHandle, runtime::kIoctlRowCounts, {}, counts, returned)) return 0;
+    if (!platform::deviceIoControl(runtime::koruHandle, runtime::kIoctlRowCounts, {}, counts,
+                                   returned))
+        return 0;
     inventory::takeRowCounts(std::span<const std::uint8_t>(counts).first(
         std::min<std::size_t>(returned, counts.size())));
 
     returned = 0;
-    if (!platform::deviceIoControl(runtime::koruHandle, runtime::kIoctlConfiguration, {}, inventory::configurationAnswer,
-                                   returned))
+    if (!platform::deviceIoControl(runtime::koruHandle, runtime::kIoctlConfiguration, {},
+                                   inventory::configurationAnswer, returned))
         return 0;
-    inventory::configurationAnswerLength = std::min<std::uint32_t>(returned, runtime::kConfigurationAnswerSize);
+    inventory::configurationAnswerLength =
+        std::min<std::uint32_t>(returned, runtime::kConfigurationAnswerSize);
     const std::span<const std::uint8_t> answer =
-        std::span<const std::uint8_t>(inventory::configurationAnswer).first(inventory::configurationAnswerLength);
+        std::span<const std::uint8_t>(inventory::configurationAnswer)
+            .first(inventory::configurationAnswerLength);
     if (checkDriverCompatibility(answer) != 0) return 1;
 
     // The performance data reader is set up here and handed totalMemory, once it exists.
@@ -204,15 +210,16 @@ int runStartUp() {
     // The network adapters join here; when they cannot be set up, "Unable to init NIC driver".
 
     if (!startAgentThread([] { config::configurationThread(); })) {
-        runtime::reportEvent(runtime::kEventWriteThread, platform::formatText("Failed to create thread for "
-                                                            "WriteToINI: %d",
-                                                            platform::lastError()));
+        runtime::reportEvent(runtime::kEventWriteThread,
+                             platform::formatText("Failed to create thread for "
+                                                  "WriteToINI: %d",
+                                                  platform::lastError()));
         return 1;
     }
     if (!startAgentThread([] { link::outOfBandThread(); })) {
         runtime::reportEvent(runtime::kEventStartFailure,
-                    platform::formatText("Failed to create thread for Out-Of-Band: %d",
-                                         platform::lastError()));
+                             platform::formatText("Failed to create thread for Out-Of-Band: %d",
+                                                  platform::lastError()));
         return 1;
     }
     // The checks have passed and the agent's threads run: the service manager may now count on

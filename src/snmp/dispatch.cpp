@@ -47,7 +47,8 @@ std::uint32_t stepInstance(VarBind& binding, const GroupDescriptor& group) {
             name.sub[n + 1] = 0;
             name.count = static_cast<std::uint16_t>(n + 2);
         } else {
-            for (std::uint32_t j = 0; j < k; ++j) name.sub[n + 1 + j] = group.indexRecords[j].minimum;
+            for (std::uint32_t j = 0; j < k; ++j)
+                name.sub[n + 1 + j] = group.indexRecords[j].minimum;
             name.count = static_cast<std::uint16_t>(n + 1 + k);
         }
         return 0;
@@ -88,8 +89,8 @@ int findGroup(GroupTable groups, VarBind& binding, std::uint8_t pduType) {
         // difference, moves to the group's first column.
         const std::uint32_t m = matchingPrefix(name, group, e + 1);
         const bool prefix = static_cast<int>(m) == e + 1;
-        const bool sortsAfter = m < group.oidLength && static_cast<int>(m) < length &&
-                                group.oid[m] > name.sub[m];
+        const bool sortsAfter =
+            m < group.oidLength && static_cast<int>(m) < length && group.oid[m] > name.sub[m];
         if (prefix || sortsAfter) {
             rewriteToFirstColumn(name, group);
             return index;

@@ -17,7 +17,7 @@ struct ColumnRecord {
     std::uint32_t valueTag = 0; // BER tag of the value
     std::uint32_t minimum = 0;
     std::uint32_t maximum = 0;
-    std::uint32_t flags = 0;    // 0x01 always, 0x02 read-write, 0x04 numeric, 0x08 bounded
+    std::uint32_t flags = 0; // 0x01 always, 0x02 read-write, 0x04 numeric, 0x08 bounded
 };
 
 inline constexpr std::uint32_t kFlagPresent = 0x01;
@@ -41,11 +41,11 @@ struct HandlerEntry {
 struct GroupDescriptor {
     HandlerEntry handler;
     std::uint32_t oidLength = 0;
-    std::span<const std::uint32_t> oid;            // oidLength sub-identifiers, then one 0
-    std::uint32_t indexCount = 0;                  // 0 scalar, 1 table
-    std::span<const ColumnRecord> indexRecords;    // indexCount records
-    std::uint32_t columnCount = 0;                 // highest column number
-    std::span<const ColumnRecord> columns;         // columnCount + 1 records, record 0 all zero
+    std::span<const std::uint32_t> oid;         // oidLength sub-identifiers, then one 0
+    std::uint32_t indexCount = 0;               // 0 scalar, 1 table
+    std::span<const ColumnRecord> indexRecords; // indexCount records
+    std::uint32_t columnCount = 0;              // highest column number
+    std::span<const ColumnRecord> columns;      // columnCount + 1 records, record 0 all zero
 
     // The column record of c, or an all-zero record when c is out of range.
     const ColumnRecord& column(std::uint32_t c) const {

@@ -30,7 +30,8 @@ inline constexpr std::uint32_t kGenErr = 5;
 struct VarBind {
     Oid name;
     std::uint8_t valueTag = kTagNull;
-    std::uint32_t valueWord = 0; // INTEGER value, OCTET STRING length (at most 80), else received length
+    std::uint32_t valueWord =
+        0; // INTEGER value, OCTET STRING length (at most 80), else received length
     std::array<std::uint8_t, kValueBytes> valueBytes{};
 };
 

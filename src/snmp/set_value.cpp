@@ -12,7 +12,6 @@ namespace farlink::snmp {
 
 namespace {
 
-
 constexpr std::size_t kKeywordBytes = 16;
 // The keyword as the file holds it, cut to 16 characters with room for the terminator.
 using Keyword = std::array<char, kKeywordBytes + 1>;
@@ -22,7 +21,7 @@ using Keyword = std::array<char, kKeywordBytes + 1>;
 Keyword readKeyword() {
     Keyword keyword{};
     platform::getProfileString("environment", "keyword", "", keyword.data(),
-                     static_cast<std::uint32_t>(keyword.size()), runtime::kConfigFile);
+                               static_cast<std::uint32_t>(keyword.size()), runtime::kConfigFile);
     return keyword;
 }
 

@@ -3,9 +3,9 @@
 #include "system/contact_group.h"
 
 #include "runtime/agent_settings.h"
-#include "snmp/set_value.h"
 #include "runtime/shared_block.h"
 #include "snmp/dispatch.h"
+#include "snmp/set_value.h"
 
 #include <array>
 

@@ -8,9 +8,7 @@ namespace farlink::system {
 using snmp::GroupDescriptor;
 using snmp::RequestRecord;
 
-std::uint32_t contactTableGet(RequestRecord&, const GroupDescriptor&, std::uint16_t,
-                              std::uint16_t);
-std::uint32_t contactTableSet(RequestRecord&, const GroupDescriptor&, std::uint16_t,
-                              std::uint16_t);
+std::uint32_t contactTableGet(RequestRecord&, const GroupDescriptor&, std::uint16_t, std::uint16_t);
+std::uint32_t contactTableSet(RequestRecord&, const GroupDescriptor&, std::uint16_t, std::uint16_t);
 
 } // namespace farlink::system

@@ -1,7 +1,7 @@
 #include "config/config_thread.h"
 
-#include "runtime/agent_settings.h"
 #include "platform/threads.h"
+#include "runtime/agent_settings.h"
 #include "runtime/shared_block.h"
 #include "support/test_support.h"
 

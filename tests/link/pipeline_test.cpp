@@ -2,12 +2,12 @@
 // every reply is compared byte for byte with the one a station expects.
 #include "link/pipeline.h"
 
-#include "runtime/agent_settings.h"
 #include "link/slip.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
 #include "platform/memory.h"
 #include "platform/memory_port.h"
+#include "runtime/agent_settings.h"
 #include "runtime/events.h"
 #include "runtime/guarded.h"
 #include "support/station.h"

@@ -141,10 +141,10 @@ TEST_F(StartUp, MissingConfigurationFileIsReportedAndEndsWithOne) {
     EXPECT_EQ(runStartUp(), 1);
     ASSERT_EQ(platform::loggedEvents().size(), 1u);
     EXPECT_EQ(platform::loggedEvents()[0].id, 0x40060004u);
-    EXPECT_EQ(platform::loggedEvents()[0].strings[0],
-              "Configuration file does not exist: 2 (" + windir.path() +
-                  "/TESSEL.INI: No such "
-              "file or directory)");
+    EXPECT_EQ(platform::loggedEvents()[0].strings[0], "Configuration file does not exist: 2 (" +
+                                                          windir.path() +
+                                                          "/TESSEL.INI: No such "
+                                                          "file or directory)");
     EXPECT_EQ(machine.threadsStarted, 0);
 }
 

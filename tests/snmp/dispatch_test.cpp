@@ -156,10 +156,10 @@ std::uint32_t noteRun(RequestRecord&, const GroupDescriptor&, std::uint16_t firs
 // The same table twice: once served read-only by get alone, once with a set routine and column
 // 2 writable.
 constexpr ColumnRecord kSetColumns[] = {{}, {1, 1, 0x02, 0, 0, 5}, {2, 1, 0x02, 0, 0, 7}};
-const GroupDescriptor kGetOnly{{noteRun, nullptr, nullptr, nullptr}, 10, kTableOid, 1, kIndex, 2,
-                               kColumns};
-const GroupDescriptor kSettable{{noteRun, noteRun, nullptr, noteRun}, 10, kTableOid, 1, kIndex, 2,
-                                kSetColumns};
+const GroupDescriptor kGetOnly{
+    {noteRun, nullptr, nullptr, nullptr}, 10, kTableOid, 1, kIndex, 2, kColumns};
+const GroupDescriptor kSettable{
+    {noteRun, noteRun, nullptr, noteRun}, 10, kTableOid, 1, kIndex, 2, kSetColumns};
 const GroupDescriptor* const kGroups[] = {&kGetOnly, &kSettable};
 
 TEST(DispatchRun, WhatCannotBeServedOrSetIsRefusedWhereItStands) {

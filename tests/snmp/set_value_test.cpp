@@ -15,7 +15,7 @@ using farlink::testing::hexBytes;
 using farlink::testing::TempProfileDir;
 
 VarBind makeBinding(std::uint8_t tag, std::uint32_t valueWord,
-                          const std::vector<std::uint8_t>& bytes) {
+                    const std::vector<std::uint8_t>& bytes) {
     VarBind b;
     b.valueTag = tag;
     b.valueWord = valueWord;

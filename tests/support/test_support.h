@@ -17,13 +17,13 @@ inline std::string hexText(const std::vector<std::uint8_t>& bytes) {
 
 // Sets an environment variable for the life of the object and restores the old value.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string name_;
     std::string old_;
     bool hadOld_ = false;
@@ -32,7 +32,7 @@ private:
 // A fresh temporary directory, removed with its files; it is also made the profile directory
 // (WINDIR) while the object lives.
 class TempProfileDir {
-public:
+  public:
     TempProfileDir();
     ~TempProfileDir();
     const std::string& path() const { return path_; }
@@ -40,7 +40,7 @@ public:
     void write(const std::string& name, const std::string& text) const;
     std::string read(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
     ScopedEnv windir_;
 };
