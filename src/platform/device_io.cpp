@@ -2,8 +2,10 @@
 
 #include "platform/machine_image.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <new>
 #include <string>
@@ -146,6 +148,22 @@ bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const st
     char fileName[16];
     std::snprintf(fileName, sizeof fileName, "%08x.bin", static_cast<unsigned>(code));
     return copyAnswer(device->deviceDirectory + '/' + fileName, output, bytesReturned);
+}
+
+std::vector<std::string> deviceNames() {
+    std::vector<std::string> names;
+    const std::string image = machineImageDirectory();
+    if (image.empty()) return names;
+    const std::string devices = image + "/devices";
+    if (DIR* dir = ::opendir(devices.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (acceptableName(name) && isDirectory(devices + "/" + name)) names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace farlink::platform

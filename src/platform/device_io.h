@@ -11,7 +11,9 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace farlink::platform {
 
@@ -29,5 +31,10 @@ void closeDevice(DeviceHandle device);
 // fills it and fails with error 234 (more data).
 bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const std::uint8_t> input,
                      std::span<std::uint8_t> output, std::uint32_t& bytesReturned);
+
+// The names of the devices that can be opened, as the system lists them (QueryDosDevice): for an
+// image the directories below devices/; on a host the disks as PhysicalDrive0.. in the order the
+// storage view of the key trees reaches them.
+std::vector<std::string> deviceNames();
 
 } // namespace farlink::platform
