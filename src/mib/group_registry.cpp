@@ -5,6 +5,7 @@
 
 #include "adapters/adapter_groups.h"
 #include "inventory/dmi_groups.h"
+#include "inventory/system_resource_groups.h"
 #include "snmp/dispatch.h"
 #include "system/contact_group.h"
 
@@ -146,6 +147,14 @@ constexpr HandlerEntry kDmiPortConnectors = readOnly(inventory::dmiPortConnector
 constexpr HandlerEntry kDmiSystemSlots = readOnly(inventory::dmiSystemSlotsGet);
 constexpr HandlerEntry kDmiOnBoardDevices = readOnly(inventory::dmiOnBoardDevicesGet);
 constexpr HandlerEntry kDmiOemStrings = readOnly(inventory::dmiOemStringsGet);
+// The system resource groups are read-only as well.
+constexpr HandlerEntry kSystemResources = readOnly(inventory::systemResourcesGet);
+constexpr HandlerEntry kInterruptOwners = readOnly(inventory::interruptOwnersGet);
+constexpr HandlerEntry kDmaOwners = readOnly(inventory::dmaOwnersGet);
+constexpr HandlerEntry kPortRanges = readOnly(inventory::portRangesGet);
+constexpr HandlerEntry kEisaSlots = readOnly(inventory::eisaSlotsGet);
+constexpr HandlerEntry kModuleSizes = readOnly(inventory::moduleSizesGet);
+constexpr HandlerEntry kMemoryRanges = readOnly(inventory::memoryRangesGet);
 
 // The groups in search order: ascending OIDs, a scalar group before the tables below it.
 // Groups without routines here get them as their data sources are served.
@@ -170,14 +179,14 @@ constexpr std::array<GroupRow, kGroupCount> kRows = {{
     /* 10 */ {{2, 5, 5, 1}, {1, I}, {{1, 10, C}}},
     /* 11 */ {{2, 5, 6, 1}, {1, I}, {{1, 10, w(I)}}},
     /* 12 */ {{3}, kScalar, {{3, I}, {6, I(1, 16)}, {8, I}, {9, S(0, 255)},
-                             {10, 13, w(S(0, 255))}, {14, I}}},
-    /* 13 */ {{3, 1, 1}, {1, I(0, 15)}, {{1, I(0, 15)}, {2, S(0, 255)}}},
-    /* 14 */ {{3, 2, 1}, {1, I(0, 7)}, {{1, I(0, 7)}, {2, S(0, 255)}}},
-    /* 15 */ {{3, 4, 1}, {1, I}, {{1, 3, I}, {4, S(0, 255)}}},
+                             {10, 13, w(S(0, 255))}, {14, I}}, kSystemResources},
+    /* 13 */ {{3, 1, 1}, {1, I(0, 15)}, {{1, I(0, 15)}, {2, S(0, 255)}}, kInterruptOwners},
+    /* 14 */ {{3, 2, 1}, {1, I(0, 7)}, {{1, I(0, 7)}, {2, S(0, 255)}}, kDmaOwners},
+    /* 15 */ {{3, 4, 1}, {1, I}, {{1, 3, I}, {4, S(0, 255)}}, kPortRanges},
     // Instances 0 to 8 step this table, while its first column describes them as 1 to 9.
-    /* 16 */ {{3, 5, 1}, {1, I(0, 8)}, {{1, I(1, 9)}, {2, I(1, 5)}, {3, S(0, 255)}}},
-    /* 17 */ {{3, 7, 1}, {1, I(1, 16)}, {{1, I(1, 16)}, {2, F4}}},
-    /* 18 */ {{3, 15, 1}, {1, I}, {{1, 3, I}, {4, S(0, 255)}}},
+    /* 16 */ {{3, 5, 1}, {1, I(0, 8)}, {{1, I(1, 9)}, {2, I(1, 5)}, {3, S(0, 255)}}, kEisaSlots},
+    /* 17 */ {{3, 7, 1}, {1, I(1, 16)}, {{1, I(1, 16)}, {2, F4}}, kModuleSizes},
+    /* 18 */ {{3, 15, 1}, {1, I}, {{1, 3, I}, {4, S(0, 255)}}, kMemoryRanges},
     /* 19 */ {{4}, kScalar, {{1, 4, S(0, 255)}, {5, 8, I}, {9, 17, S(0, 255)},
                              {19, w(S(0, 255))}, {20, I}, {22, I}, {27, 28, w(I)}, {29, I},
                              {39, w(S(0, 255))}, {42, 43, w(F10)}, {44, 48, w(I)},
