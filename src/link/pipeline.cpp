@@ -112,22 +112,26 @@ void failWith(FrameWork& w, const std::string& text) {
 // Every dropped datagram leaves a record, each kind spaced on its own: a line that delivers
 // nothing but damage must not fill the log.
 void reportDropped(DatagramCheck check) {
-    switch (check) {
-    case DatagramCheck::TooShort:
-        runtime::reportLimitedEvent(runtime::EventKind::DatagramTooShort, runtime::kEventWarning,
-                                    "Dropped datagram: too short for its IPv4 and UDP headers");
-        return;
-    case DatagramCheck::BadHeaderChecksum:
-        runtime::reportLimitedEvent(runtime::EventKind::BadHeaderChecksum, runtime::kEventWarning,
-                                    "Dropped datagram: bad IPv4 header checksum");
-        return;
-    case DatagramCheck::BadUdpChecksum:
-        runtime::reportLimitedEvent(runtime::EventKind::BadUdpChecksum, runtime::kEventWarning,
-                                    "Dropped datagram: bad UDP checksum");
-        return;
-    case DatagramCheck::Ok:
-        return;
-    }
+    struct Drop {
+        runtime::EventKind kind;
+        const char* text;
+    };
+    static constexpr Drop kDrops[] = {
+        {runtime::EventKind::DatagramTooShort, ""},
+        {runtime::EventKind::DatagramTooShort,
+         "Dropped datagram: too short for its IPv4 and UDP headers"},
+        {runtime::EventKind::BadHeaderChecksum, "Dropped datagram: bad IPv4 header checksum"},
+        {runtime::EventKind::BadUdpChecksum, "Dropped datagram: bad UDP checksum"},
+        {runtime::EventKind::NotUdpOverIpv4, "Dropped datagram: not IPv4"},
+        {runtime::EventKind::NotUdpOverIpv4, "Dropped datagram: IPv4 header with options"},
+        {runtime::EventKind::PartialDatagram,
+         "Dropped datagram: IPv4 total length differs from the bytes received"},
+        {runtime::EventKind::PartialDatagram, "Dropped datagram: IPv4 fragment"},
+        {runtime::EventKind::NotUdpOverIpv4, "Dropped datagram: not UDP"},
+    };
+    const auto index = static_cast<std::size_t>(check);
+    if (check == DatagramCheck::Ok || index >= std::size(kDrops)) return;
+    runtime::reportLimitedEvent(kDrops[index].kind, runtime::kEventWarning, kDrops[index].text);
 }
 
 // Encodes the record as the GetResponse into the reply buffer; the message length, or 0 when it
@@ -200,9 +204,17 @@ std::uint16_t internetChecksum(const std::uint8_t* bytes, std::size_t length) {
 DatagramCheck parseDatagram(std::span<const std::uint8_t> datagram, UdpAddressing& addressing) {
     const std::uint8_t* d = datagram.data();
     if (datagram.size() < kHeadersSize) return DatagramCheck::TooShort;
+    if ((d[0] >> 4) != 4) return DatagramCheck::NotIpv4;
     const std::size_t h = static_cast<std::size_t>(d[0] & 0x0F) * 4;
-    if (h < kIpHeaderSize || h + kUdpHeaderSize > datagram.size()) return DatagramCheck::TooShort;
+    if (h < kIpHeaderSize) return DatagramCheck::TooShort;
+    // The reply and the message offset assume the plain header; options are never needed on a
+    // point-to-point line.
+    if (h != kIpHeaderSize) return DatagramCheck::HeaderOptions;
     if (internetChecksum(d, h) != 0xFFFF) return DatagramCheck::BadHeaderChecksum;
+    if (load16(d + 2) != datagram.size()) return DatagramCheck::LengthMismatch;
+    // More-fragments flag or a fragment offset: only part of a datagram arrived.
+    if ((load16(d + 6) & 0x3FFF) != 0) return DatagramCheck::Fragment;
+    if (d[9] != kUdpProtocol) return DatagramCheck::NotUdp;
 
     const std::uint8_t* u = d + h;
     addressing.localAddress = load32(d + 16);

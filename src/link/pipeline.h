@@ -38,14 +38,25 @@ struct UdpAddressing {
     std::uint8_t checksumPresent = 0;
 };
 
-enum class DatagramCheck { Ok, TooShort, BadHeaderChecksum, BadUdpChecksum };
+enum class DatagramCheck {
+    Ok,
+    TooShort,
+    BadHeaderChecksum,
+    BadUdpChecksum,
+    NotIpv4,        // another IP version
+    HeaderOptions,  // an IPv4 header longer than 20 bytes
+    LengthMismatch, // the total length is not the length that arrived
+    Fragment,       // a piece of a larger datagram
+    NotUdp,         // another protocol inside
+};
 
 // Answers one frame and releases the request and every block of the call on every path.
 void processFrame(FrameRequest* request);
 
 // Reads the IPv4 and UDP headers of a received datagram (bounded by its bytes), verifies the
-// header checksum and, when present, the UDP checksum, and fills the addressing. The message
-// always starts at byte 28.
+// header checksum and, when present, the UDP checksum, and fills the addressing. Only a whole
+// IPv4 datagram with a 20-byte header carrying UDP is accepted, so the message always starts at
+// byte 28. The destination address is not checked: the line is point to point.
 DatagramCheck parseDatagram(std::span<const std::uint8_t> datagram, UdpAddressing& addressing);
 
 // A new guarded block of kReplyDatagramSize bytes holding the reply to `addressing` carrying the

@@ -29,11 +29,13 @@ enum class EventKind : std::uint8_t {
     DatagramTooShort,  // shorter than the headers it claims
     BadHeaderChecksum, // IPv4 header checksum
     BadUdpChecksum,    // UDP checksum, or a UDP length that cannot be checked
+    NotUdpOverIpv4,    // another IP version, header options, another protocol
+    PartialDatagram,   // a fragment, or a total length other than what arrived
     WrongCommunity,
     MalformedMessage,    // any other message the decoder refuses
     ResponseUnencodable, // not even the tooBig answer fits
 };
-inline constexpr std::size_t kEventKindCount = 8;
+inline constexpr std::size_t kEventKindCount = 10;
 
 // The shortest time between two reports of one kind.
 inline constexpr std::uint64_t kEventSpacingMs = 60'000;

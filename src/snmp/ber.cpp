@@ -70,6 +70,18 @@ std::uint8_t readPduTag(Cursor& cur) {
     return b;
 }
 
+bool integerContent(const std::uint8_t* content, std::uint32_t length, std::uint32_t& value) {
+    value = 0;
+    // A value the agent keeps must fit a 32-bit word: up to four content bytes, or five whose
+    // first only makes room for the sign of an unsigned word. Anything longer would be cut.
+    if (length == 0 || length > 5 || (length == 5 && content[0] != 0)) return false;
+    // Fewer bytes than a word carry their sign into the bytes left out: -1 is 02 01 FF.
+    if ((content[0] & 0x80u) != 0) value = 0xFFFFFFFFu;
+    for (std::uint32_t i = 0; i < length; ++i)
+        value = (value << 8) | content[i];
+    return true;
+}
+
 std::uint32_t readInteger(Cursor& cur, int& ok) {
     ok = 1;
     if (readTag(cur) != kTagInteger) {
@@ -81,11 +93,9 @@ std::uint32_t readInteger(Cursor& cur, int& ok) {
         ok = 0;
         return 0;
     }
-    // Unsigned on purpose: the agent's integers are 32-bit words, and only the last four content
-    // bytes count.
     std::uint32_t value = 0;
-    for (std::uint32_t i = 0; i < length; ++i)
-        value = (value << 8) | *cur.pos++;
+    if (!integerContent(cur.pos, length, value)) ok = 0;
+    cur.pos += length;
     return value;
 }
 
@@ -123,12 +133,14 @@ int readOid(Cursor& cur, std::uint32_t contentLength, Oid& oid) {
     oid.sub[1] = *p % 40u;
     ++p;
     std::size_t slot = 2;
-    std::uint32_t value = 0; // the sub-identifier being gathered; wraps like a 32-bit word
+    std::uint64_t value = 0; // the sub-identifier being gathered
     for (; p < end; ++p) {
         value = value * 128u + (*p & 0x7Fu);
+        // A sub-identifier above 32 bits would wrap onto another object's name.
+        if (value > 0xFFFFFFFFull) return -1;
         if ((*p & 0x80u) == 0) {
             if (slot >= kMaxSubIds) return -1;
-            oid.sub[slot++] = value;
+            oid.sub[slot++] = static_cast<std::uint32_t>(value);
             value = 0;
         }
     }

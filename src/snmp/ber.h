@@ -53,6 +53,9 @@ inline Cursor makeCursor(std::span<const std::uint8_t> bytes) {
 std::uint8_t readTag(Cursor& cur);
 std::uint32_t readLength(Cursor& cur);
 std::uint8_t readPduTag(Cursor& cur);
+// The value of INTEGER content bytes as a 32-bit word, sign-extended; false when it does not fit
+// one.
+bool integerContent(const std::uint8_t* content, std::uint32_t length, std::uint32_t& value);
 std::uint32_t readInteger(Cursor& cur, int& ok);
 // Copies at most dest.size() bytes of the content (the rest is skipped); `length` receives the
 // content length (low 16 bits of the length field). 0, or -1 when malformed.

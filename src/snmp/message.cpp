@@ -72,10 +72,7 @@ int readVarBind(Cursor& cur, std::uint32_t& remaining, VarBind& binding, std::ui
 
     if (pduType == kSetRequest) {
         if (binding.valueTag == kTagInteger) {
-            std::uint32_t value = 0;
-            for (std::uint32_t i = 0; i < valueLength; ++i)
-                value = (value << 8) | inner.pos[i];
-            binding.valueWord = value;
+            if (!integerContent(inner.pos, valueLength, binding.valueWord)) return -1;
         } else if (binding.valueTag == kTagOctetString) {
             const std::uint32_t kept = std::min<std::uint32_t>(valueLength, kValueBytes);
             if (kept != 0) std::memcpy(binding.valueBytes.data(), inner.pos, kept);

@@ -136,12 +136,42 @@ const DamageCase kDamages[] = {
          d[0] = 0x44;
          sealIpHeader(d);
      }},
-    {"HeaderLengthPastTheBytes", false, DatagramCheck::TooShort,
+    // Options would move the message from where the reply expects it.
+    {"HeaderWithOptions", false, DatagramCheck::HeaderOptions,
      [](Bytes& d) {
-         d[0] = 0x4F;
-         d.resize(60);
+         d[0] = 0x46;
+         d.insert(d.begin() + 20, {1, 1, 1, 1});
+         putBe16(d, 2, d.size());
          sealIpHeader(d);
      }},
+    {"Version6", false, DatagramCheck::NotIpv4, [](Bytes& d) { d[0] = 0x65; }},
+    // A TCP segment with the same bytes was once answered as if it were UDP.
+    {"Tcp", false, DatagramCheck::NotUdp,
+     [](Bytes& d) {
+         d[9] = 6;
+         sealIpHeader(d);
+     }},
+    {"MoreFragments", false, DatagramCheck::Fragment,
+     [](Bytes& d) {
+         d[6] |= 0x20;
+         sealIpHeader(d);
+     }},
+    {"FragmentOffset", false, DatagramCheck::Fragment,
+     [](Bytes& d) {
+         putBe16(d, 6, 1);
+         sealIpHeader(d);
+     }},
+    {"DontFragmentIsWhole", true, DatagramCheck::Ok,
+     [](Bytes& d) {
+         d[6] |= 0x40;
+         sealIpHeader(d);
+     }},
+    {"TotalLengthLonger", false, DatagramCheck::LengthMismatch,
+     [](Bytes& d) {
+         putBe16(d, 2, d.size() + 1);
+         sealIpHeader(d);
+     }},
+    {"TrailingByte", false, DatagramCheck::LengthMismatch, [](Bytes& d) { d.push_back(0); }},
     {"ShorterThanTheHeaders", false, DatagramCheck::TooShort, [](Bytes& d) { d.resize(27); }}};
 
 class DamagedDatagramTest : public PipelineTest,
@@ -162,6 +192,11 @@ TEST_P(DamagedDatagramTest, IsDroppedWithoutApplyingTheSet) {
         "Dropped datagram: too short for its IPv4 and UDP headers",
         "Dropped datagram: bad IPv4 header checksum",
         "Dropped datagram: bad UDP checksum",
+        "Dropped datagram: not IPv4",
+        "Dropped datagram: IPv4 header with options",
+        "Dropped datagram: IPv4 total length differs from the bytes received",
+        "Dropped datagram: IPv4 fragment",
+        "Dropped datagram: not UDP",
     };
     const std::string& wantedEvent = dropped[static_cast<std::size_t>(GetParam().expected)];
     EXPECT_EQ(eventTexts(),

@@ -65,9 +65,11 @@ INSTANTIATE_TEST_SUITE_P(Vectors, ReaderTest, ::testing::ValuesIn(std::vector<Re
     {Length, "85 01 00 00 00 02", 2, 6, false},
     // Long forms cut short.
     {Length, "82 01", 0, 2, true}, {Length, "FF 01 02", 0, 3, true},
-    // Integers are unsigned words of their last four content bytes.
-    {Integer, "02 01 FF", 255, 3, false}, {Integer, "02 00", 0, 2, false},
-    {Integer, "02 05 01 02 03 04 05", 0x02030405, 7, false},
+    // Integers are 32-bit words: signed content is sign-extended, five bytes only for an
+    // unsigned word, and nothing that would be cut (2^32 is not 0) or is empty.
+    {Integer, "02 01 FF", 0xFFFFFFFF, 3, false}, {Integer, "02 01 7F", 127, 3, false},
+    {Integer, "02 05 00 FF FF FF FE", 0xFFFFFFFE, 7, false}, {Integer, "02 00", 0, 2, true},
+    {Integer, "02 05 01 00 00 00 00", 0, 7, true},
     {Integer, "04 01 05", 0, 1, true}, {Integer, "02 02 01", 0, 2, true},
     {Integer, "02", 0, 1, true}, {Integer, "02 84 FF FF FF FF 00", 0, 6, true}}));
 // clang-format on

@@ -143,6 +143,8 @@ std::vector<ShapeCase> shapeCases() {
         {"CommunityOfFour", community("kest"), kWrongCommunity},
         {"CommunityInUpperCase", community("KESTRL"), kWrongCommunity},
         {"VersionOne", [](Parts& p) { p.version = hexBytes("02 01 01"); }, kMalformed},
+        {"VersionTwoToThe32", [](Parts& p) { p.version = hexBytes("02 05 01 00 00 00 00"); },
+         kMalformed},
         {"CommunityNotString", [](Parts& p) { p.community = tlv(0x02, {'k'}); }, kMalformed},
         {"ResponsePdu", [](Parts& p) { p.pdu = kGetResponse; }, kMalformed},
         {"ErrorIndexNotInteger", [](Parts& p) { p.errorIndex = hexBytes("04 01 00"); }, kMalformed},
@@ -158,6 +160,9 @@ std::vector<ShapeCase> shapeCases() {
         {"NameOf15Bytes15SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 81 00"), kAccepted},
         {"NameOf15Bytes16SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E"), kMalformed},
         {"NameOf16Bytes", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 81 00"), kMalformed},
+        // 2^32 + 1 would wrap onto sub-identifier 1; 2^32 - 1 is the largest there is.
+        {"SubIdPast32Bits", name("2B 90 80 80 80 01"), kMalformed},
+        {"SubIdOf32Bits", name("2B 8F FF FF FF 7F"), kAccepted},
         {"GetWithIntegerValue", value("02 01 05"), kMalformed},
         {"GetWithEmptyInteger", value("02 00"), kAccepted},
     };
@@ -276,13 +281,14 @@ TEST(EncodeResponse, SetValuesAndHandlerAnswersGoBackAsTheRecordHoldsThem) {
         Bytes answered;
     };
     const Case cases[] = {
-        {hexBytes("02 01 FF"), hexBytes("02 02 00 FF")}, // unsigned
-        {octets(stringOf(150)), octets(stringOf(80))},   // the first 80 bytes kept
-        {hexBytes("41 01 05"), hexBytes("05 00")},       // a type the encoder cannot write
+        {hexBytes("02 01 FF"), hexBytes("02 04 FF FF FF FF")}, // -1 stays -1
+        {octets(stringOf(150)), octets(stringOf(80))},         // the first 80 bytes kept
+        {hexBytes("41 01 05"), hexBytes("05 00")},             // a type the encoder cannot write
         {hexBytes("05 00"), octets(std::string(80, 'z'))},
         {hexBytes("05 00"), octets(std::string(80, 'q'))},
         {hexBytes("04 00"), hexBytes("04 00")},
-        {hexBytes("02 05 01 02 03 04 05"), hexBytes("02 04 02 03 04 05")}, // the last four count
+        // An unsigned word in five bytes is the same 32 bits as a negative number in four.
+        {hexBytes("02 05 00 FF FF FF FE"), hexBytes("02 04 FF FF FF FE")},
     };
     Parts parts;
     parts.pdu = kSetRequest;
