@@ -6,6 +6,7 @@
 #include "platform/profile.h"
 #include "platform/threads.h"
 #include "runtime/agent_settings.h"
+#include "runtime/events.h"
 #include "runtime/shared_block.h"
 
 namespace farlink::config {
@@ -18,6 +19,10 @@ constexpr auto relaxed = std::memory_order_relaxed;
 // quick succession gets one rewrite of the file, not one per field.
 constexpr std::uint32_t kCoalesceMs = 5;
 
+// A write that failed (a read-only directory, a full disk) is tried again with the next change,
+// and at the latest after this long.
+constexpr int kRetryMs = 60'000;
+
 std::atomic<std::uint32_t> writeCount{0};
 
 // The block's words are signed thresholds: -1 is written as "-1", not as 4294967295.
@@ -26,13 +31,24 @@ platform::ProfileEntry threshold(std::string key, std::size_t offset) {
     return {"threshold", std::move(key), platform::formatText("%d", value)};
 }
 
+// The operator learns where and why; the values stay pending.
+void reportWriteFailure() {
+    const int error = platform::lastError();
+    runtime::reportEvent(runtime::kEventWriteThread,
+                         platform::formatText("Failed to write %s: %s (error %d); the changed "
+                                              "settings are kept and written again later",
+                                              platform::profilePath(runtime::kConfigFile).c_str(),
+                                              platform::errorText(error).c_str(), error));
+    runtime::configChanged.store(1, relaxed);
+}
+
 } // namespace
 
 void wakeConfigurationThread() {
     runtime::wakeConfigWriter();
 }
 
-void writeConfiguration() {
+bool writeConfiguration() {
     writeCount.fetch_add(1, relaxed);
     // All 36 keys go into the file in one rewrite.
     std::vector<platform::ProfileEntry> entries;
@@ -46,7 +62,12 @@ void writeConfiguration() {
         entries.push_back(
             threshold(platform::formatText("UsedVol%d", k),
                       runtime::kUsedVolumeThresholds + 4 * static_cast<std::size_t>(k - 1)));
-    platform::writeProfileStrings(entries, runtime::kConfigFile);
+    return platform::writeProfileStrings(entries, runtime::kConfigFile);
+}
+
+void writePendingConfiguration() {
+    if (runtime::configChanged.exchange(0, relaxed) != 0 && !writeConfiguration())
+        reportWriteFailure();
 }
 
 void configurationThreadUntil(const std::atomic<bool>& quit) {
@@ -56,14 +77,16 @@ void configurationThreadUntil(const std::atomic<bool>& quit) {
     readAgentSettings();
 
     while (!quit.load(relaxed)) {
-        runtime::waitForConfigChange(-1);
+        // Idle until a change, unless a failed write waits to be tried again.
+        const bool pending = runtime::configChanged.load(relaxed) != 0;
+        const bool woken = runtime::waitForConfigChange(pending ? kRetryMs : -1);
         if (quit.load(relaxed)) break;
-        platform::sleepMs(kCoalesceMs);
+        if (woken) platform::sleepMs(kCoalesceMs);
         if (quit.load(relaxed)) break;
         // Cleared before the write, so that a SET landing during the write marks the file for
-        // another write instead of being cleared away unwritten. A failed write is not retried:
-        // the values wait for the next change.
-        if (runtime::configChanged.exchange(0, relaxed) != 0) writeConfiguration();
+        // another write instead of being cleared away unwritten; a failed write marks it again.
+        if (runtime::configChanged.exchange(0, relaxed) != 0 && !writeConfiguration())
+            reportWriteFailure();
     }
 }
 

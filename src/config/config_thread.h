@@ -20,8 +20,12 @@ void configurationThreadUntil(const std::atomic<bool>& quit);
 void wakeConfigurationThread();
 
 // Writes the seven contact keys of "manager.1" and the 29 keys of "threshold" from the shared
-// agent block to the configuration file.
-void writeConfiguration();
+// agent block to the configuration file; false (last error set) when the file was not written.
+bool writeConfiguration();
+
+// Writes what a SET has changed and the thread has not written yet, at once: the agent calls it
+// as it ends, so that a value a manager was told is set is not lost with the process.
+void writePendingConfiguration();
 
 // How many times writeConfiguration has run since the process started.
 std::uint32_t configurationWriteCount();

@@ -1,5 +1,6 @@
 #include "service/agent_run.h"
 
+#include "config/config_thread.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/service_host.h"
@@ -16,6 +17,9 @@ int agentMain(int argc, const char* const* argv) {
         return 1;
     }
     if (!platform::startServiceDispatcher(runtime::kServiceName, serviceMain)) return 1;
+    // A SET answered just before the stop may still wait for the configuration thread's next
+    // turn: it reaches the file before the process ends.
+    config::writePendingConfiguration();
     // The service has reported itself stopped. The port readers see the stop flag within a
     // second, but nothing they hold needs an orderly end, and the configuration thread never
     // ends: the process ends here with them.

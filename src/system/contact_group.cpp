@@ -85,7 +85,10 @@ std::uint32_t contactTableSet(RequestRecord& request, const GroupDescriptor& gro
         }
         const runtime::TextField field = runtime::kContactFields[column - 1].field;
         std::array<char, widestContact()> text{};
-        if (snmp::decodeSetText(b, std::span<char>(text.data(), field.width)) == 0) {
+        // The text is written back as one line of TESSEL.INI: a line break could never reach
+        // the file (or would split off a key of its own), so it is refused, not served unwritten.
+        if (snmp::decodeSetText(b, std::span<char>(text.data(), field.width)) == 0 ||
+            std::string_view(text.data()).find_first_of("\r\n") != std::string_view::npos) {
             request.errorStatus = snmp::kBadValue;
             request.errorIndex = position;
             return snmp::kBadValue;

@@ -1,5 +1,7 @@
 #include "config/config_thread.h"
 
+#include "platform/event_log.h"
+
 #include "platform/threads.h"
 #include "runtime/agent_settings.h"
 #include "runtime/shared_block.h"
@@ -124,7 +126,10 @@ TEST_F(WriteBack, EachChangeIsWrittenOnceAndOnlyAChangeIsWritten) {
     EXPECT_EQ(writes(), 1u);
     EXPECT_EQ(file(), expectedFile("pager 7731"));
 
-    // A write that fails (a directory in the file's place) is dropped, not retried...
+    // A write that fails (a directory in the file's place) is reported with the path and the
+    // reason, and stays pending...
+    platform::useMemoryEventLog();
+    platform::clearLoggedEvents();
     std::filesystem::remove(path);
     std::filesystem::create_directory(path);
     runtime::writeText(runtime::kPager, "pager 9000");
@@ -132,23 +137,32 @@ TEST_F(WriteBack, EachChangeIsWrittenOnceAndOnlyAChangeIsWritten) {
     pauseReleased.set();
     ASSERT_TRUE(pauseEntered.wait(20000));
     EXPECT_EQ(writes(), 2u);
-    EXPECT_EQ(configChanged.load(), 0u);
+    EXPECT_EQ(configChanged.load(), 1u);
+    const auto events = platform::loggedEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 0x40060003u);
+    EXPECT_EQ(events[0].strings[0].rfind("Failed to write " + path + ": Is a directory", 0), 0u)
+        << events[0].strings[0];
     std::filesystem::remove(path);
     dir_.write("TESSEL.INI", kOriginalFile);
 
-    // ...the values wait for the next change (a bare wake-up is none), and then all of them go
-    // out.
+    // ...so the next turn of the thread writes it, even without another change.
     pauseReleased.set();
     wakeConfigurationThread();
     ASSERT_TRUE(pauseEntered.wait(20000));
-    EXPECT_EQ(writes(), 2u);
-    markConfigChanged();
-    pauseReleased.set();
-    ASSERT_TRUE(pauseEntered.wait(20000));
-    EXPECT_EQ(file(), expectedFile("pager 9000"));
-    stop();
     EXPECT_EQ(writes(), 3u);
+    EXPECT_EQ(file(), expectedFile("pager 9000"));
     EXPECT_EQ(configChanged.load(), 0u);
+
+    // What a SET left pending when the agent ends is written then.
+    runtime::writeText(runtime::kPager, "pager 1234");
+    configChanged.store(1);
+    writePendingConfiguration();
+    EXPECT_EQ(file(), expectedFile("pager 1234"));
+    writePendingConfiguration();
+    EXPECT_EQ(writes(), 4u) << "nothing pending, nothing written";
+    stop();
+    EXPECT_EQ(writes(), 4u);
 }
 
 } // namespace

@@ -232,6 +232,21 @@ class StopTest(unittest.TestCase):
             agent.cleanup()
 
 
+class StopAfterSetTest(unittest.TestCase):
+    def test_a_set_answered_just_before_sigterm_reaches_the_file(self):
+        h.start_stack(self, ini_text=SUITE_INI)
+        agent = self.agent
+        try:
+            code, _, err = h.snmp("snmpset", self.port, OFFICE_PHONE, "s", "555-0177")
+            self.assertEqual(code, 0, err)
+            # At once: the write-back waits a few milliseconds to gather a burst of SETs.
+            self.assertEqual(agent.stop(), 0, agent.console())
+            self.assertEqual(agent.ini()["manager.1"]["officephone"], "555-0177")
+        finally:
+            self.bridge.stop()
+            agent.cleanup()
+
+
 class HostWithoutDriverTest(unittest.TestCase):
     def test_agent_starts_without_driver_data(self):
         # No machine image: the host has no KORU driver, so the configured driver name is never

@@ -96,7 +96,7 @@ TEST_F(ContactTable, WalkVisitsEachColumnOnceWithTextsCutTo80AndEndsInTheGroup) 
     EXPECT_EQ(r.record.errorIndex, 1u);
 }
 
-TEST_F(ContactTable, SetTextMustFitItsField) {
+TEST_F(ContactTable, SetTextMustFitItsFieldAndTheFile) {
     GroupRequest r(snmp::kSetRequest);
     r.addText({4, 18, 1, 2, 0}, std::string(39, '7')); // office phone: 40 bytes with the terminator
     r.addText({4, 18, 1, 1, 0}, std::string(40, 'x')); // the name has no room for 40 characters
@@ -106,6 +106,14 @@ TEST_F(ContactTable, SetTextMustFitItsField) {
     EXPECT_EQ(runtime::readText(runtime::kOfficePhone), std::string(39, '7'));
     EXPECT_EQ(runtime::readText(runtime::kAdministratorName), kTexts[0]);
     EXPECT_EQ(block_[80], before[80]); // nothing spilled into the office address
+
+    // A line break could never be written back to TESSEL.INI: refused, not served unwritten.
+    for (const char* text : {"555 0199\r\nEMail=x", "555\n0199", "555\r"}) {
+        GroupRequest broken(snmp::kSetRequest);
+        broken.addText({4, 18, 1, 2, 0}, text);
+        EXPECT_EQ(set(broken), snmp::kBadValue) << text;
+        EXPECT_EQ(runtime::readText(runtime::kOfficePhone), std::string(39, '7')) << text;
+    }
 }
 
 TEST_F(ContactTable, SetIntegerToTextColumnIsGenErrAndEndsTheRun) {
