@@ -1,8 +1,10 @@
 #include "platform/device_io.h"
 
+#include "platform/host_storage.h"
 #include "platform/machine_image.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -21,6 +23,8 @@ class Device {
     std::string name;
     std::string imageDirectory;
     std::string deviceDirectory;
+    // On a host: the block device behind PhysicalDriveN (empty for an image's device).
+    std::string hostBlock;
 };
 
 namespace {
@@ -29,6 +33,52 @@ constexpr int kErrorInvalidFunction = 1;
 constexpr int kErrorFileNotFound = 2;
 constexpr int kErrorInvalidHandle = 6;
 constexpr int kErrorMoreData = 234;
+
+constexpr std::uint32_t kDiskGetDriveGeometry = 0x00070000; // IOCTL_DISK_GET_DRIVE_GEOMETRY
+constexpr std::string_view kPhysicalDrive = "PhysicalDrive";
+
+// The host's disks, numbered in the order the storage keys of the host view reach them, so
+// that the n-th disk the agent finds there is measured through PhysicalDrive<n>.
+std::vector<std::string> hostDriveBlocks() {
+    return physicalDriveBlocks(scanHostStorage(kScanUnits));
+}
+
+// PhysicalDrive<n>: the block device of the n-th disk, or nothing.
+std::string hostDriveBlock(std::string_view name) {
+    if (name.substr(0, kPhysicalDrive.size()) != kPhysicalDrive) return {};
+    const std::string_view digits = name.substr(kPhysicalDrive.size());
+    if (digits.empty() || digits.size() > 4 || (digits.size() > 1 && digits[0] == '0')) return {};
+    std::size_t number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return {};
+        number = number * 10 + static_cast<std::size_t>(c - '0');
+    }
+    std::vector<std::string> blocks = hostDriveBlocks();
+    return number < blocks.size() ? std::move(blocks[number]) : std::string();
+}
+
+// The geometry is worked out from sysfs rather than asked of the disk: no privilege is needed
+// and a disk that sleeps is not woken for it. Other codes are not served by a host disk.
+bool hostDiskControl(const Device& device, std::uint32_t code, std::span<std::uint8_t> output,
+                     std::uint32_t& bytesReturned) {
+    if (code != kDiskGetDriveGeometry) {
+        errno = kErrorInvalidFunction;
+        return false;
+    }
+    std::array<std::uint8_t, 24> geometry{};
+    if (!diskGeometry(device.hostBlock, geometry)) {
+        errno = kErrorFileNotFound;
+        return false;
+    }
+    const std::size_t n = std::min(output.size(), geometry.size());
+    std::copy_n(geometry.begin(), n, output.begin());
+    bytesReturned = static_cast<std::uint32_t>(n);
+    if (n < geometry.size()) {
+        errno = kErrorMoreData;
+        return false;
+    }
+    return true;
+}
 
 // "\\.\KORU" and "KORU" name the same device.
 std::string_view deviceName(std::string_view name) {
@@ -111,8 +161,18 @@ DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
     // The access asked for is not checked: the driver's codes all allow any access.
     const std::string imageDirectory = machineImageDirectory();
     const std::string_view bare = deviceName(name);
-    if (imageDirectory.empty() || !acceptableName(bare)) {
-        // The host has no devices of this kind: no KORU driver runs on Linux.
+    if (imageDirectory.empty()) {
+        // Of the devices the agent opens, a host has only its disks: no KORU driver runs on Linux.
+        std::string block = hostDriveBlock(bare);
+        if (block.empty()) {
+            errno = kErrorFileNotFound;
+            return nullptr;
+        }
+        auto* device = new (std::nothrow) Device{std::string(bare), {}, {}, std::move(block)};
+        if (device == nullptr) errno = ENOMEM;
+        return device;
+    }
+    if (!acceptableName(bare)) {
         errno = kErrorFileNotFound;
         return nullptr;
     }
@@ -121,8 +181,8 @@ DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
         errno = kErrorFileNotFound;
         return nullptr;
     }
-    auto* device =
-        new (std::nothrow) Device{std::string(bare), imageDirectory, std::move(deviceDirectory)};
+    auto* device = new (std::nothrow)
+        Device{std::string(bare), imageDirectory, std::move(deviceDirectory), {}};
     if (device == nullptr) errno = ENOMEM;
     return device;
 }
@@ -138,6 +198,7 @@ bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const st
         errno = kErrorInvalidHandle;
         return false;
     }
+    if (!device->hostBlock.empty()) return hostDiskControl(*device, code, output, bytesReturned);
     // Requests that hand the driver a value or an order leave a line, so that a test or a demo
     // sees what reached the driver. A record that cannot be written does not change the answer.
     if (!input.empty() || output.empty()) {
@@ -153,7 +214,12 @@ bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const st
 std::vector<std::string> deviceNames() {
     std::vector<std::string> names;
     const std::string image = machineImageDirectory();
-    if (image.empty()) return names;
+    if (image.empty()) {
+        const std::size_t drives = hostDriveBlocks().size();
+        for (std::size_t n = 0; n < drives; ++n)
+            names.push_back(std::string(kPhysicalDrive) + std::to_string(n));
+        return names;
+    }
     const std::string devices = image + "/devices";
     if (DIR* dir = ::opendir(devices.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {
