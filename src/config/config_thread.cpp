@@ -71,6 +71,9 @@ void writePendingConfiguration() {
 }
 
 void configurationThreadUntil(const std::atomic<bool>& quit) {
+    // A rewrite cut short by a kill leaves its temporary copy (with the password in it) beside
+    // the file; this thread is the only writer, so whatever is left now is stale.
+    platform::removeStaleRewrites(runtime::kConfigFile);
     // A wake-up left over from before the start means nothing: the flag is cleared here anyway.
     runtime::waitForConfigChange(0);
     runtime::configChanged.store(0, relaxed);

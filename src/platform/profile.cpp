@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -244,7 +245,8 @@ bool replaceFile(const std::string& path, const std::string& text) {
     std::string target = path;
     struct stat info {};
     mode_t mode = 0644;
-    if (::lstat(path.c_str(), &info) == 0) {
+    const bool existed = ::lstat(path.c_str(), &info) == 0;
+    if (existed) {
         if (S_ISLNK(info.st_mode)) {
             // Keep the link and change the file it names.
             char* resolved = ::realpath(path.c_str(), nullptr);
@@ -263,6 +265,12 @@ bool replaceFile(const std::string& path, const std::string& text) {
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = writeAll(fd, text) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    // The new file keeps the old one's owner and group as well as its mode: a file that belongs
+    // to a service account must not turn into the writer's. A writer that may not give it away
+    // (not root) is the owner already.
+    if (ok && existed && (info.st_uid != ::geteuid() || info.st_gid != ::getegid()) &&
+        ::fchown(fd, info.st_uid, info.st_gid) != 0 && errno != EPERM)
+        ok = false;
     const int savedErrno = errno;
     if (::close(fd) != 0) ok = false;
     if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) {
@@ -281,6 +289,41 @@ bool replaceFile(const std::string& path, const std::string& text) {
 }
 
 } // namespace
+
+std::uint64_t fileVersion(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return 0;
+    std::uint64_t version = static_cast<std::uint64_t>(info.st_ino);
+    for (std::uint64_t part :
+         {static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ctim.tv_sec),
+          static_cast<std::uint64_t>(info.st_ctim.tv_nsec),
+          static_cast<std::uint64_t>(info.st_mtim.tv_nsec)})
+        version = version * 0x100000001B3ull ^ part;
+    return version == 0 ? 1 : version;
+}
+
+int removeStaleRewrites(std::string_view fileName) {
+    const std::string path = profilePath(fileName);
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string prefix = "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        // mkostemp's six characters after the prefix, nothing else.
+        if (name.size() != prefix.size() + 6 || name.substr(0, prefix.size()) != prefix) continue;
+        const std::string full = directory + "/" + std::string(name);
+        struct stat info {};
+        if (::lstat(full.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != ::geteuid())
+            continue;
+        if (::unlink(full.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
 
 std::string profileDirectory() {
     const char* windir = std::getenv("WINDIR");

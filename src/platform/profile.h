@@ -16,6 +16,15 @@ std::string profilePath(std::string_view fileName);
 
 bool fileExists(const std::string& path);
 
+// A number that changes whenever the file is replaced or written (its inode, size and time of
+// change); 0 when it does not exist. Lets a reader keep what it parsed until the file changes.
+std::uint64_t fileVersion(const std::string& path);
+
+// Removes the temporary files that a rewrite of the profile file left behind when the process
+// was killed in the middle of it (".NAME.XXXXXX" beside the file, owned by this user); returns
+// how many were removed.
+int removeStaleRewrites(std::string_view fileName);
+
 // Copies the value (or the default) into buffer, cut to size - 1 characters and terminated;
 // returns the number of characters copied. Leading and trailing blanks of a value are removed,
 // as are surrounding double quotes. size 0 copies nothing and returns 0.

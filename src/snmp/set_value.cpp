@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 namespace farlink::snmp {
 
@@ -16,13 +18,29 @@ constexpr std::size_t kKeywordBytes = 16;
 // The keyword as the file holds it, cut to 16 characters with room for the terminator.
 using Keyword = std::array<char, kKeywordBytes + 1>;
 
-// Read anew on every decode: an operator may change the keyword while the agent runs, and the
-// next SET must honour it.
+// An operator may change the keyword while the agent runs, and the next SET must honour it; but
+// the file can be large, so it is read again only when it has changed (the agent's own
+// write-back changes it too, and is read again like any other change).
 Keyword readKeyword() {
-    Keyword keyword{};
-    platform::getProfileString("environment", "keyword", "", keyword.data(),
-                               static_cast<std::uint32_t>(keyword.size()), runtime::kConfigFile);
-    return keyword;
+    struct Cache {
+        std::mutex mutex;
+        std::string path;
+        std::uint64_t version = 0;
+        Keyword keyword{};
+    };
+    static Cache cache;
+    const std::string path = platform::profilePath(runtime::kConfigFile);
+    const std::uint64_t version = platform::fileVersion(path);
+    std::lock_guard lock(cache.mutex);
+    if (version == 0 || version != cache.version || path != cache.path) {
+        cache.keyword = {};
+        platform::getProfileString("environment", "keyword", "", cache.keyword.data(),
+                                   static_cast<std::uint32_t>(cache.keyword.size()),
+                                   runtime::kConfigFile);
+        cache.path = path;
+        cache.version = version;
+    }
+    return cache.keyword;
 }
 
 // The 16 keyword bytes of a value, read as a text that ends at its first zero byte, must equal

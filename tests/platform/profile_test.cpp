@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace farlink::platform {
@@ -98,14 +99,21 @@ INSTANTIATE_TEST_SUITE_P(
         // a new section goes at the end (CRLF files: the batch case below)
         WriteCase{"", "t", "UsedVol1", "[t]\nUsedVol1=NEW\n"}));
 
-TEST(ProfileWrite, FileIsReplacedWholeKeepingItsPermissionsAndLeavingNoTemporaryFile) {
+TEST(ProfileWrite, FileIsReplacedWholeKeepingOwnerAndPermissionsAndLeavingNoTemporaryFile) {
     TempProfileDir dir;
     dir.write(kFile, kSample);
     {
         ScopedEnv windir("WINDIR", dir.path() + "/missing-directory");
         EXPECT_FALSE(writeProfileStrings({{"threshold", "CPU", "1"}}, kFile));
     }
-    ::chmod((dir.path() + "/" + kFile).c_str(), 0640);
+    const std::string path = dir.path() + "/" + kFile;
+    ::chmod(path.c_str(), 0640);
+    // A file of a service account stays that account's (root can give it away; others are the
+    // owner already and keep it anyway).
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    }
     ASSERT_TRUE(writeProfileStrings({{"threshold", "Volume Usage", "90"}}, kFile));
     ASSERT_TRUE(writeProfileStrings({{"threshold", "Volume Usage", "91"}}, kFile));
     std::vector<std::string> names;
@@ -115,7 +123,19 @@ TEST(ProfileWrite, FileIsReplacedWholeKeepingItsPermissionsAndLeavingNoTemporary
     struct stat info {};
     ASSERT_EQ(::stat((dir.path() + "/" + kFile).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(info.st_uid, root ? 65534u : ::geteuid());
+    EXPECT_EQ(info.st_gid, root ? 65534u : ::getegid());
     EXPECT_EQ(dir.read(kFile), std::string(kSample) + "\n[threshold]\nVolume Usage=91\n");
+
+    // What a rewrite killed half-way leaves behind is removed; nothing else is.
+    for (const char* name :
+         {".TESSEL.INI.a1B2c3", ".TESSEL.INI.keep", "TESSEL.INI.x1y2z3", ".TESSEL.INI.a1B2c3d"})
+        dir.write(name, "password=secret\n");
+    EXPECT_EQ(removeStaleRewrites(kFile), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/.TESSEL.INI.a1B2c3"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/.TESSEL.INI.keep"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/TESSEL.INI.x1y2z3"));
+    EXPECT_TRUE(std::filesystem::exists(path));
 }
 
 TEST(ProfileWrite, ABatchChangesEveryKeyInOneRewriteAndSkipsOnlyWhatItMustRefuse) {
