@@ -144,7 +144,24 @@ class RequestFramingTest(StubAgentTest):
         for text in ("bad IPv4 header checksum in reply", "bad UDP checksum in reply",
                      "matches no pending request", "is not the agent's", "too short"):
             self.assertIn(text, errors)
-        self.assertEqual(errors.count("matches no pending request"), 2)
+        # Both unmatched replies came in one burst: told once, then counted.
+        self.assertEqual(errors.count("matches no pending request"), 1)
+        self.assertIn("1 more dropped in that burst: replies that match no pending request",
+                      errors)
+
+    def test_a_burst_of_drops_is_one_line_and_a_count(self):
+        m = self.manager()
+        self.send(m, b"request")
+        (req,) = self.requests(1)
+        stray = [self.answer(req, b"stray", ident=(req["id"] + 1 + i) & 0xFFFF)
+                 for i in range(200)]
+        self.write_line(b"".join(h.slip_encode(d) for d in stray))
+        self.write_line(h.slip_encode(self.answer(req, b"real")))
+        self.assertEqual(m.recvfrom(65536)[0], b"real")
+        lines = [line for line in self.stop_bridge().splitlines() if "dropped" in line]
+        self.assertEqual(len(lines), 2, lines)
+        self.assertIn("199 more dropped in that burst: replies that match no pending request",
+                      lines[1])
 
     def test_reply_without_udp_checksum_is_accepted(self):
         m = self.manager()
@@ -211,6 +228,13 @@ class CommandLineTest(unittest.TestCase):
             done = subprocess.run([h.bridge_binary(), *args], capture_output=True, text=True)
             self.assertEqual(done.returncode, 2, args)
             self.assertIn("usage:", done.stderr)
+
+    def test_listening_beyond_loopback_is_warned_about(self):
+        for address, warned in (("0.0.0.0", True), ("127.0.0.2", False)):
+            bridge = h.Bridge("--listen", "%s:%d" % (address, h.free_udp_port()))
+            self.assertEqual(bridge.stop(), 0)
+            self.assertEqual("not loopback" in bridge.errors(),
+                             warned, bridge.errors())
 
     def test_pty_link_is_made_and_removed_and_verbose_logs(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,6 +33,57 @@ constexpr std::size_t kMaxQueuedBytes = 64 * 1024;
 void report(const std::string& text) {
     std::fprintf(stderr, "farlink-bridge: %s\n", text.c_str());
 }
+
+// Drops come in bursts (a manager retrying, more managers than slots, a line that stopped
+// draining): the first of each kind is told at once, the rest of its burst as one line with a
+// count once the burst has been quiet for a second.
+class DropReports {
+  public:
+    void drop(const std::string& kind, const std::string& text) {
+        Burst& b = bursts_[kind];
+        b.last = now();
+        if (b.open) {
+            ++b.more;
+            return;
+        }
+        b.open = true;
+        report(text);
+    }
+
+    // Closes the bursts that have been quiet (all of them at the end); true while one is still
+    // open.
+    bool closeQuiet(bool all = false) {
+        bool open = false;
+        const double t = now();
+        for (auto it = bursts_.begin(); it != bursts_.end();) {
+            if (!all && t - it->second.last < kQuietSeconds) {
+                open = true;
+                ++it;
+                continue;
+            }
+            if (it->second.more > 0)
+                report(std::to_string(it->second.more) +
+                       " more dropped in that burst: " + it->first);
+            it = bursts_.erase(it);
+        }
+        return open;
+    }
+
+    static constexpr double kQuietSeconds = 1.0;
+
+  private:
+    struct Burst {
+        bool open = false;
+        std::uint64_t more = 0;
+        double last = 0;
+    };
+    static double now() {
+        timespec t{};
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    }
+    std::map<std::string, Burst> bursts_;
+};
 
 std::string endpointText(const Endpoint& e) {
     return formatAddress(e.address) + ":" + std::to_string(e.port);
@@ -58,24 +111,27 @@ class Bridge {
     RelayTable table_;
     std::vector<std::uint8_t> outQueue_;
     std::uint16_t nextIdentification_ = 1;
+    DropReports drops_;
 };
 
 int Bridge::run(const sigset_t& waitMask) {
     while (gStopRequested == 0) {
         pollfd fds[2] = {{socket_, POLLIN, 0}, {line_.fd, POLLIN, 0}};
         if (!outQueue_.empty()) fds[1].events |= POLLOUT;
-        if (ppoll(fds, 2, nullptr, &waitMask) < 0) {
+        // Woken once a second only while a burst of drops waits to be summed up.
+        const timespec second{1, 0};
+        if (ppoll(fds, 2, drops_.closeQuiet() ? &second : nullptr, &waitMask) < 0) {
             if (errno == EINTR) continue;
             report(std::string("poll: ") + std::strerror(errno));
-            return 1;
+            break;
         }
         if (fds[0].revents & POLLIN) receiveRequests();
-        if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (!readLine()) return 1;
-        }
-        if ((fds[1].revents & POLLOUT) && !flushLine()) return 1;
+        if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR)) && !readLine()) break;
+        if ((fds[1].revents & POLLOUT) && !flushLine()) break;
     }
-    return 0;
+    // What a burst held back is told before the bridge ends, whatever ends it.
+    drops_.closeQuiet(true);
+    return gStopRequested == 0 ? 1 : 0;
 }
 
 void Bridge::receiveRequests() {
@@ -92,8 +148,9 @@ void Bridge::receiveRequests() {
         }
         const Endpoint manager{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
         if (static_cast<std::size_t>(n) > kMaxPayload) {
-            report("datagram of " + std::to_string(n) + " bytes from " + endpointText(manager) +
-                   " is too long for the line, dropped");
+            drops_.drop("requests too long for the line",
+                        "datagram of " + std::to_string(n) + " bytes from " +
+                            endpointText(manager) + " is too long for the line, dropped");
             continue;
         }
         relayRequest({buffer, static_cast<std::size_t>(n)}, manager);
@@ -106,7 +163,8 @@ void Bridge::relayRequest(std::span<const std::uint8_t> payload, const Endpoint&
     const std::size_t worstFrame =
         farlink::link::slipEncodedMax(kIpv4HeaderSize + kUdpHeaderSize + payload.size());
     if (outQueue_.size() + worstFrame > kMaxQueuedBytes) {
-        report("the line is not draining; request from " + endpointText(manager) + " dropped");
+        drops_.drop("requests while the line is not draining",
+                    "the line is not draining; request from " + endpointText(manager) + " dropped");
         return;
     }
     const std::size_t slot = table_.slotFor(manager);
@@ -162,21 +220,23 @@ void Bridge::relayReply(std::span<const std::uint8_t> datagram) {
     ParsedReply reply;
     const ReplyCheck check = parseReply(datagram, reply);
     if (check != ReplyCheck::Ok) {
-        report(std::string(describe(check)) + " (" + std::to_string(datagram.size()) +
-               " bytes), dropped");
+        drops_.drop(describe(check), std::string(describe(check)) + " (" +
+                                         std::to_string(datagram.size()) + " bytes), dropped");
         return;
     }
     const LineAddressing& a = reply.addressing;
     if (a.source != options_.agentAddress || a.destination != options_.stationAddress ||
         a.sourcePort != kAgentPort) {
-        report("reply from " + formatAddress(a.source) + ":" + std::to_string(a.sourcePort) +
-               " to " + formatAddress(a.destination) + " is not the agent's, dropped");
+        drops_.drop("replies that are not the agent's",
+                    "reply from " + formatAddress(a.source) + ":" + std::to_string(a.sourcePort) +
+                        " to " + formatAddress(a.destination) + " is not the agent's, dropped");
         return;
     }
     const std::optional<Endpoint> manager = table_.takeReply(a.destinationPort, a.identification);
     if (!manager) {
-        report("reply to line port " + std::to_string(a.destinationPort) + ", id " +
-               std::to_string(a.identification) + " matches no pending request, dropped");
+        drops_.drop("replies that match no pending request",
+                    "reply to line port " + std::to_string(a.destinationPort) + ", id " +
+                        std::to_string(a.identification) + " matches no pending request, dropped");
         return;
     }
     sockaddr_in to{};
@@ -281,6 +341,13 @@ int main(int argc, char** argv) {
                std::to_string(options.listenPort) + ", line " +
                (options.usePty ? line.agentPath + " (agent side)" : options.device));
     }
+
+    // The community travels in clear text: on any other address than loopback it is all that
+    // stands between the network and the server's settings.
+    if ((options.listenAddress >> 24) != 127)
+        report("warning: listening on " + formatAddress(options.listenAddress) +
+               ", not loopback: anyone who can reach it and knows the community can read and "
+               "change the agent's settings");
 
     Bridge bridge(options, socketFd, line);
     const int result = bridge.run(waitMask);
