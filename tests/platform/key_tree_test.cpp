@@ -1,0 +1,233 @@
+// Key trees of a machine image under FARLINK_MACHINE: registry/*.reg files read through the
+// key-tree calls the inventory walks use.
+#include "platform/key_tree.h"
+#include "platform/key_tree_model.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace farlink::platform {
+namespace {
+
+using farlink::testing::hexBytes;
+using farlink::testing::ScopedEnv;
+using farlink::testing::TempProfileDir;
+
+// A key opened below `parent`, closed when it goes.
+struct Key {
+    explicit Key(std::string_view path, KeyHandle parent = kLocalMachine)
+        : result(openKey(parent, path, handle)) {}
+    ~Key() { closeKey(handle); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+
+    KeyHandle handle = nullptr;
+    int result;
+};
+
+struct Value {
+    int result = -1;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+};
+
+Value query(const Key& key, std::string_view name) {
+    Value value;
+    std::vector<std::uint8_t> buffer(256);
+    std::uint32_t size = 0;
+    value.result = queryValue(key.handle, name, &value.type, buffer, size);
+    if (value.result == kErrorSuccess) value.data.assign(buffer.begin(), buffer.begin() + size);
+    return value;
+}
+
+std::vector<std::uint8_t> textBytes(std::string_view text) {
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+// Subkey names (or value names) in enumeration order, which must end with "no more items".
+std::vector<std::string> names(const Key& key, bool values = false) {
+    std::vector<std::string> out;
+    char name[256];
+    int result;
+    for (std::uint32_t i = 0;; ++i) {
+        result = values ? enumValue(key.handle, i, name, nullptr) : enumKey(key.handle, i, name);
+        if (result != kErrorSuccess) break;
+        out.emplace_back(name);
+    }
+    EXPECT_EQ(result, kErrorNoMoreItems);
+    return out;
+}
+
+class KeyTreeImage : public ::testing::Test {
+  protected:
+    void SetUp() override { std::filesystem::create_directories(dir.path() + "/registry"); }
+    // Every handle a test opens is closed again, and the count says so.
+    void TearDown() override { EXPECT_EQ(openKeyCount(), 0u); }
+
+    void writeReg(const std::string& name, const std::string& text) const {
+        dir.write("registry/" + name, text);
+    }
+
+    TempProfileDir dir;
+    ScopedEnv machine{"FARLINK_MACHINE", dir.path()};
+};
+
+constexpr const char* kSerial = "HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial";
+
+TEST_F(KeyTreeImage, ReadsEveryValueFormAndPassesByWhatIsNotTheMachines) {
+    const std::string text =
+        "REGEDIT4\r\n"
+        "\r\n"
+        "\"Orphan\"=hex:01,\\\n"
+        "  02\n"
+        "; exported from the lab server\n"
+        "[HKEY_CURRENT_USER\\Software\\Lab]\n"
+        "\"User\"=hex:01,02,\\\n"
+        "  03\n"
+        "[-HKEY_LOCAL_MACHINE\\HARDWARE\\Gone]\n"
+        "\"Stale\"=dword:00000001\n"
+        "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial]\r\n"
+        "@=\"default\"\r\n"
+        "\"Text\"=\"C:\\\\Temp \\\"quoted\\\" \\x\"\n"
+        "\"Count\"=dword:0000abcd\n"
+        "\"Blob\"=hex:de,ad,BE,ef\n"
+        "\"Bad\"=hex:01,zz,03\n"
+        "\"Unterminated\"=\"no end\n"
+        "not a line of an export\n"
+        "\"Path\"=hex(2):25,00\n"
+        "\"List\"=hex(7):61,00,00\n"
+        "\"Requirements\"=hex(a):01\n"
+        "\"\\\\Device\\\\Serial0.Raw\"=hex(8):01,00,00,00,01,00,00,00,00,00,00,00,01,00,01,00,"
+        "\\\r\n"
+        "  02,00,00,00,01,01,05,00,f8,03,00,00,00,00,00,00,08,00,00,00,02,01,01,00,04,\\\r\n"
+        "  00,00,00,04,00,00,00,ff,ff,ff,ff\r\n"
+        "\"After\"=dword:2\n";
+    TreeKey scratch;
+    EXPECT_EQ(parseRegText(text, scratch), 3u);
+    writeReg("machine.reg", text);
+
+    const Key root("");
+    EXPECT_EQ(names(root), std::vector<std::string>{"HARDWARE"});
+    EXPECT_EQ(Key("HARDWARE\\Gone").result, kErrorFileNotFound);
+
+    // The unreadable lines and the values of other roots, deletions and no key are not there.
+    const Key serial(kSerial);
+    ASSERT_EQ(serial.result, kErrorSuccess);
+    EXPECT_EQ(names(serial, true),
+              (std::vector<std::string>{"", "Text", "Count", "Blob", "Path", "List", "Requirements",
+                                        "\\Device\\Serial0.Raw", "After"}));
+    const struct {
+        const char* name;
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+    } expected[] = {
+        {"", kRegSz, textBytes("default")},
+        {"Text", kRegSz, textBytes("C:\\Temp \"quoted\" \\x")},
+        {"Count", kRegDword, hexBytes("cd ab 00 00")},
+        {"Blob", kRegBinary, hexBytes("de ad be ef")},
+        {"Path", kRegExpandSz, hexBytes("25 00")},
+        {"List", kRegMultiSz, hexBytes("61 00 00")},
+        {"Requirements", kRegResourceRequirementsList, hexBytes("01")},
+        {"\\Device\\Serial0.Raw", kRegResourceList,
+         hexBytes("01000000 01000000 00000000 01000100 02000000"
+                  "01010500 f8030000 00000000 08000000 02010100 04000000 04000000 ffffffff")},
+        {"After", kRegDword, hexBytes("02 00 00 00")},
+    };
+    for (const auto& e : expected) {
+        const Value value = query(serial, e.name);
+        EXPECT_EQ(value.result, kErrorSuccess) << e.name;
+        EXPECT_EQ(value.type, e.type) << e.name;
+        EXPECT_EQ(value.data, e.data) << e.name;
+    }
+}
+
+// Files merge in name order whatever order they were written in; names meet without case.
+TEST_F(KeyTreeImage, LaterFilesAddToAndOverrideEarlierOnes) {
+    writeReg("20-site.reg", "REGEDIT4\n"
+                            "[hkey_local_machine\\hardware\\resourcemap\\OTHERDRIVERS\\serial]\n"
+                            "\"OWNER\"=\"site\"\n"
+                            "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\Parallel]\n"
+                            "\"Owner\"=\"lpt\"\n");
+    writeReg("10-base.reg", "Windows Registry Editor Version 5.00\n"
+                            "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial]\n"
+                            "\"Owner\"=\"base\"\n"
+                            "\"Level\"=dword:00000004\n");
+    writeReg("notes.txt", "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\Notes]\n");
+
+    const Key drivers("hardware\\ResourceMap\\otherdrivers");
+    ASSERT_EQ(drivers.result, kErrorSuccess);
+    EXPECT_EQ(names(drivers), (std::vector<std::string>{"Serial", "Parallel"}));
+
+    const Key serial("SERIAL", drivers.handle);
+    EXPECT_EQ(names(serial, true), (std::vector<std::string>{"Owner", "Level"}));
+    EXPECT_EQ(query(serial, "owner").data, textBytes("site"));
+    EXPECT_EQ(query(serial, "LEVEL").data, hexBytes("04 00 00 00"));
+    EXPECT_EQ(query(Key("Parallel", drivers.handle), "Owner").data, textBytes("lpt"));
+}
+
+TEST_F(KeyTreeImage, NewOpensSeeChangedFilesWhileOpenHandlesKeepTheirSnapshot) {
+    const std::string file = dir.path() + "/registry/machine.reg";
+    const auto owner = [](const std::string& name) {
+        return "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial]\n\"Owner\"=\"" +
+               name + "\"\n";
+    };
+    writeReg("machine.reg", owner("first"));
+    const Key before(kSerial);
+    EXPECT_EQ(query(before, "Owner").data, textBytes("first"));
+
+    writeReg("machine.reg", owner("second"));
+    {
+        const Key after(kSerial);
+        EXPECT_EQ(query(after, "Owner").data, textBytes("second"));
+        EXPECT_EQ(query(before, "Owner").data, textBytes("first"));
+        EXPECT_EQ(openKeyCount(), 2u);
+    }
+
+    // Opens from the root between changes take the tree already built: a file whose size and
+    // time stay as they were is not read again, and the next change of its time is seen.
+    const auto stamp = std::filesystem::last_write_time(file);
+    writeReg("machine.reg", owner("third!"));
+    std::filesystem::last_write_time(file, stamp);
+    EXPECT_EQ(query(Key(kSerial), "Owner").data, textBytes("second"));
+    std::filesystem::last_write_time(file, stamp + std::chrono::seconds(1));
+    EXPECT_EQ(query(Key(kSerial), "Owner").data, textBytes("third!"));
+
+    // Without a registry the image has no keys at all, and a failed open leaves no handle.
+    std::filesystem::remove_all(dir.path() + "/registry");
+    const Key gone("HARDWARE");
+    EXPECT_EQ(gone.result, kErrorFileNotFound);
+    EXPECT_EQ(gone.handle, nullptr);
+    EXPECT_EQ(openKeyCount(), 1u);
+}
+
+TEST_F(KeyTreeImage, TooSmallBuffersAskForMoreAndWriteNothing) {
+    writeReg("machine.reg", "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial]\n"
+                            "\"Owner\"=\"first\"\n");
+    const Key drivers("HARDWARE\\RESOURCEMAP\\OtherDrivers");
+    const Key serial("Serial", drivers.handle);
+    std::string name(8, 'x');
+    EXPECT_EQ(enumKey(drivers.handle, 0, std::span(name.data(), 6)), kErrorMoreData);
+    EXPECT_EQ(enumValue(serial.handle, 0, std::span(name.data(), 5), nullptr), kErrorMoreData);
+    EXPECT_EQ(name, "xxxxxxxx");
+    EXPECT_EQ(enumKey(drivers.handle, 0, std::span(name.data(), 7)), kErrorSuccess);
+    EXPECT_EQ(name, std::string("Serial\0x", 8));
+
+    std::vector<std::uint8_t> data(8, 0xEE);
+    std::uint32_t size = 0;
+    EXPECT_EQ(queryValue(serial.handle, "Owner", nullptr, std::span(data.data(), 5), size),
+              kErrorMoreData);
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(data, std::vector<std::uint8_t>(8, 0xEE));
+    EXPECT_EQ(queryValue(serial.handle, "Missing", nullptr, data, size), kErrorFileNotFound);
+}
+
+} // namespace
+} // namespace farlink::platform
