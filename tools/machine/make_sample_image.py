@@ -172,6 +172,126 @@ ITEM_TABLES = {
 }
 
 
+# The resource map: which driver holds which ports, interrupts, memory ranges and DMA channels,
+# as the system records it under HARDWARE\RESOURCEMAP, one CM_RESOURCE_LIST per device.
+INTERFACE_ISA, INTERFACE_PCI = 1, 5
+SHARE_EXCLUSIVE, SHARE_SHARED = 1, 3
+
+
+def port(start, length):
+    return struct.pack("<BBHQI", 1, SHARE_EXCLUSIVE, 0x0001, start, length)  # flag: I/O space
+
+
+def interrupt(level, vector=None, affinity=0xFFFFFFFF, pci=False):
+    """ISA interrupts are latched and the driver's own; PCI ones level-sensitive and shared."""
+    vector = level if vector is None else vector
+    share, flags = (SHARE_SHARED, 0x0000) if pci else (SHARE_EXCLUSIVE, 0x0001)
+    return struct.pack("<BBHIII", 2, share, flags, level, vector, affinity)
+
+
+def memory(start, length):
+    return struct.pack("<BBHQI", 3, SHARE_EXCLUSIVE, 0x0000, start, length)  # read-write
+
+
+def dma(channel):
+    return struct.pack("<BBHIII", 4, SHARE_EXCLUSIVE, 0, channel, 0, 0)
+
+
+def device_specific(data):
+    return struct.pack("<BBHIII", 5, 0, 0, len(data), 0, 0) + bytes(data)
+
+
+def resource_list(*fulls):
+    """fulls: (interface type, bus number, [partial descriptors]) per full descriptor."""
+    data = u32(len(fulls))
+    for interface, bus, partials in fulls:
+        data += u32(interface, bus) + u16(1, 1) + u32(len(partials)) + b"".join(partials)
+    return data
+
+
+def isa(*partials):
+    return resource_list((INTERFACE_ISA, 0, list(partials)))
+
+
+# Keys in walk order: path below RESOURCEMAP and its values (name, list). The HAL's and the
+# firmware's own resources lie in the two keys the agent passes by; the legacy devices, the
+# serial and floppy drivers, the disk adapters, a network card and the video card are drivers.
+RESOURCE_MAP = [
+    ("Hardware Abstraction Layer\\PC Compatible Eisa/Isa HAL",
+     [(".Raw", isa(port(0x20, 2), port(0xA0, 2), port(0x4D0, 2), interrupt(2)))]),
+    ("System Resources\\Physical Memory",
+     [(".Translated", isa(memory(0x1000, 0x9E000), memory(0x100000, 0xFF00000))),
+      (".Raw", isa(memory(0x1000, 0x9E000), memory(0x100000, 0xFF00000)))]),
+    ("System Devices\\Timer", [("\\Device\\Timer.Raw", isa(port(0x40, 4), interrupt(0)))]),
+    ("System Devices\\Real Time Clock",
+     [("\\Device\\Rtc.Raw", isa(port(0x70, 2), interrupt(8)))]),
+    ("System Devices\\DMA Controller",
+     [("\\Device\\Dma.Raw", isa(port(0x00, 0x10), port(0x80, 0x10), port(0xC0, 0x20), dma(4)))]),
+    ("KeyboardPort\\i8042prt",
+     [("\\Device\\KeyboardPort0.Raw", isa(port(0x60, 1), port(0x64, 1), interrupt(1))),
+      ("\\Device\\PointerPort0.Raw", isa(interrupt(12)))]),
+    # Each port with its raw list and the translated one beside it, which holds vectors.
+    ("LOADED SERIAL DRIVER RESOURCES\\Serial",
+     [("\\Device\\Serial0.Raw", isa(port(0x3F8, 8), interrupt(4))),
+      ("\\Device\\Serial0.Translated", isa(port(0x3F8, 8), interrupt(4, 0x34, 1))),
+      ("\\Device\\Serial1.Raw", isa(port(0x2F8, 8), interrupt(3))),
+      ("\\Device\\Serial1.Translated", isa(port(0x2F8, 8), interrupt(3, 0x33, 1)))]),
+    ("OtherDrivers\\Floppy",
+     [("\\Device\\Floppy0.Raw", isa(port(0x3F0, 6), port(0x3F7, 1), interrupt(6), dma(2)))]),
+    ("OtherDrivers\\Parport",
+     [("\\Device\\ParallelPort0.Raw", isa(port(0x378, 3), interrupt(7)))]),
+    # A PCI network card: its I/O and memory windows, its interrupt, and the slot data the bus
+    # driver keeps with them.
+    ("OtherDrivers\\E100B",
+     [("\\Device\\E100B1.Raw", resource_list(
+         (INTERFACE_PCI, 0, [port(0xEC00, 0x20), memory(0xFEBFF000, 0x1000),
+                             interrupt(11, pci=True),
+                             device_specific(u32(0x12298086, 0x0008, 0x00000201))])))]),
+    ("ScsiAdapter\\atapi",
+     [("\\Device\\ScsiPort0.Raw", isa(port(0x1F0, 8), port(0x3F6, 1), interrupt(14))),
+      ("\\Device\\ScsiPort1.Raw", isa(port(0x170, 8), port(0x376, 1), interrupt(15)))]),
+    ("ScsiAdapter\\aic78xx",
+     [("\\Device\\ScsiPort2.Raw", resource_list(
+         (INTERFACE_PCI, 0, [port(0xE800, 0x100), memory(0xFEBFE000, 0x1000),
+                             interrupt(10, pci=True)])))]),
+    # The video card: the VGA ranges on the ISA side, its PCI windows on the other, one of them
+    # a 64-bit window above 4 GiB.
+    ("VIDEO\\mga64",
+     [("\\Device\\Video0.Raw", resource_list(
+         (INTERFACE_ISA, 0, [port(0x3B0, 0xC), port(0x3C0, 0x20), memory(0xA0000, 0x20000)]),
+         (INTERFACE_PCI, 0, [memory(0xF4000000, 0x1000000), memory(0x200000000, 0x1000000),
+                             memory(0xF8000000, 0x4000)])))]),
+]
+
+
+def reg_hex_value(name, value_type, data):
+    """One value as regedit writes it: a hex list broken after a comma before column 80, each
+    further line indented by two blanks."""
+    quoted = '"%s"' % name.replace("\\", "\\\\").replace('"', '\\"')
+    line = "%s=hex(%x):" % (quoted, value_type)
+    lines = []
+    for i, byte in enumerate(data):
+        item = "%02x" % byte + ("," if i + 1 < len(data) else "")
+        if len(line) + len(item) > 77 and i > 0:
+            lines.append(line + "\\")
+            line = "  "
+        line += item
+    lines.append(line)
+    return "\r\n".join(lines)
+
+
+def resource_map_reg():
+    """The resource map as regedit exports it (REGEDIT4), with CR LF line ends."""
+    root = "HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP"
+    out = ["REGEDIT4", "", "[%s]" % root, ""]
+    for path, values in RESOURCE_MAP:
+        out.append("[%s\\%s]" % (root, path))
+        for name, data in values:
+            out.append(reg_hex_value(name, 8, data))
+        out.append("")
+    return ("\r\n".join(out) + "\r\n").encode("ascii")
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     mode = "wb" if isinstance(data, bytes) else "w"
@@ -203,6 +323,7 @@ def main():
           "serial\tSerial Port Driver\n"
           "tcpip\tTCP/IP Protocol Driver\n")
     write(os.path.join(target, "services", "installed"), "SNMP\nFARLINK\n")
+    write(os.path.join(target, "registry", "10-resourcemap.reg"), resource_map_reg())
     # What the agent records while it runs is not part of the image.
     write(os.path.join(target, ".gitignore"), "requests.log\n")
 

@@ -1,0 +1,212 @@
+#include "inventory/system_resource_groups.h"
+
+#include "inventory/dmi.h"
+#include "inventory/eisa.h"
+#include "support/group_request.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace farlink::inventory {
+namespace {
+
+using testing::GroupRequest;
+using Cells = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// A driver key of the resource map whose one raw list holds {type, start low, start high,
+// length} descriptors, as a .reg file writes it.
+std::string driver(const std::string& name,
+                   std::initializer_list<std::array<std::uint32_t, 4>> descriptors) {
+    std::vector<std::uint32_t> words = {1, 5, 0, 0x00010001,
+                                        static_cast<std::uint32_t>(descriptors.size())};
+    for (const auto& d : descriptors)
+        words.insert(words.end(), {0x0100 | d[0], d[1], d[2], d[3]});
+    std::string text = "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\Drivers\\" + name +
+                       "]\n\"\\\\Device\\\\Res.Raw\"=hex(8):";
+    char byte[4];
+    for (std::size_t i = 0; i < 4 * words.size(); ++i) {
+        std::snprintf(byte, sizeof byte, i ? ",%02x" : "%02x",
+                      (words[i / 4] >> (i % 4 * 8)) & 0xFF);
+        text += byte;
+    }
+    return text + "\n\n";
+}
+
+void putSummaryWord(std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i)
+        dmiSummary[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// A keyboard, a serial port, a floppy, a video card with a window above 4 GiB and a sound card;
+// two memory modules of size codes 3 and 13.
+class SystemResourceGroups : public ::testing::Test {
+  protected:
+    testing::TempProfileDir dir;
+    testing::ScopedEnv machine{"FARLINK_MACHINE", dir.path()};
+
+    void SetUp() override {
+        std::filesystem::create_directories(dir.path() + "/registry");
+        dir.write("registry/10-resourcemap.reg",
+                  "REGEDIT4\n\n" + driver("i8042prt", {{1, 0x60, 0, 1}, {2, 1, 0, 0}}) +
+                      driver("Serial", {{1, 0x3F8, 0, 8}, {2, 4, 0, 0}}) +
+                      driver("Floppy", {{1, 0x3F0, 0, 6}, {4, 2, 0, 0}}) +
+                      driver("Video", {{3, 0xA0000, 0, 0x20000},
+                                       {3, 0, 1, 0x1000000},
+                                       {3, 0xE0000000, 0, 0x8000000}}) +
+                      driver("Audio", {{4, 7, 0, 0}, {2, 16, 0, 0}}));
+        resetDmi();
+        putSummaryWord(392, 2);
+        dmiSummary[396 + 1] = 3;
+        dmiSummary[400 + 1] = 13; // codes count modulo 8
+        eisaSlots = {};
+    }
+};
+
+// The (column, instance) of every object a get-next walk shows from the group's first column,
+// as the pipeline hands it over; the walk must end with noSuchName.
+Cells walk(snmp::GroupRoutine routine, std::initializer_list<std::uint32_t> group) {
+    GroupRequest r(snmp::kGetNextRequest);
+    snmp::VarBind& b = r.add({});
+    const std::size_t n = testing::kPrivateMib.size() + group.size();
+    std::copy(group.begin(), group.end(), b.name.sub.begin() + testing::kPrivateMib.size());
+    b.name.sub[n] = 1;
+    b.name.count = static_cast<std::uint16_t>(n + 1);
+    Cells seen;
+    while (seen.size() < 100 && r.run(routine, group) == snmp::kNoError)
+        seen.emplace_back(b.name.sub[n], b.name.sub[n + 1]);
+    EXPECT_EQ(r.record.errorStatus, snmp::kNoSuchName);
+    return seen;
+}
+
+Cells grid(std::uint32_t columns, std::uint32_t firstRow, std::uint32_t rowEnd) {
+    Cells cells;
+    for (std::uint32_t c = 1; c <= columns; ++c)
+        for (std::uint32_t x = firstRow; x < rowEnd; ++x)
+            cells.emplace_back(c, x);
+    return cells;
+}
+
+TEST_F(SystemResourceGroups, ScalarGroupCountsRangesAndServesTheSummaryFields) {
+    putSummaryWord(300, 0x12345678);
+    std::memset(dmiSummary.data() + 308, 'a', 24); // full fields without a terminator
+    std::memset(dmiSummary.data() + 332, 'b', 28);
+    std::memcpy(dmiSummary.data() + 360, "short", 6);
+    dmiSummary[304] = dmiSummary[305] = 0x55;
+    GroupRequest r(snmp::kGetRequest);
+    for (std::uint32_t column : {3, 14, 6, 8, 9, 10, 11, 12, 13, 7})
+        r.add({3, column, 0});
+    EXPECT_EQ(r.run(systemResourcesGet, {3}), snmp::kNoSuchName);
+    EXPECT_EQ(r.record.errorIndex, 10u);
+    EXPECT_EQ(r.binds[0].valueWord, 3u);
+    EXPECT_EQ(r.binds[1].valueWord, 2u); // the window above 4 GiB is not counted
+    EXPECT_EQ(r.binds[2].valueWord, 2u);
+    EXPECT_EQ(r.binds[3].valueWord, 0x12345678u);
+    EXPECT_EQ(r.text(4), "1.0");
+    EXPECT_EQ(r.text(5), "N/A");
+    EXPECT_EQ(r.text(6), std::string(24, 'a'));
+    EXPECT_EQ(r.text(7), std::string(28, 'b'));
+    EXPECT_EQ(r.text(8), "short");
+
+    // The version bytes are the start-up's to write, not a request's.
+    EXPECT_EQ(dmiSummary[304], 0x55);
+    recordResourceGroupVersion();
+    EXPECT_EQ(dmiSummary[304], 1);
+    EXPECT_EQ(dmiSummary[305], 0);
+}
+
+TEST_F(SystemResourceGroups, OwnerTablesAnswerOwnersPlaceholdersAndNoSlotBeyond) {
+    GroupRequest irq(snmp::kGetRequest);
+    for (const auto& [column, level] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
+             {2, 4}, {2, 5}, {1, 5}, {2, 16}, {3, 1}, {2, 17}, {2, 1}})
+        irq.add({3, 1, 1, column, level});
+    EXPECT_EQ(irq.run(interruptOwnersGet, {3, 1, 1}), snmp::kNoSuchName);
+    EXPECT_EQ(irq.record.errorIndex, 6u); // level 17 ends the run
+    EXPECT_EQ(irq.text(0), "Serial");
+    EXPECT_EQ(irq.text(1), std::string("Reserved", 9));
+    EXPECT_EQ(irq.binds[2].valueWord, 5u);
+    EXPECT_EQ(irq.text(3), "Audio");
+    EXPECT_EQ(irq.binds[6].valueTag, snmp::kTagNull);
+
+    GroupRequest channel(snmp::kGetRequest);
+    for (std::uint32_t x : {2u, 15u, 16u})
+        channel.add({3, 2, 1, 2, x});
+    EXPECT_EQ(channel.run(dmaOwnersGet, {3, 2, 1}), snmp::kNoSuchName);
+    EXPECT_EQ(channel.record.errorIndex, 3u);
+    EXPECT_EQ(channel.text(0), "Floppy");
+    EXPECT_EQ(channel.text(1), std::string("None", 5));
+}
+
+TEST_F(SystemResourceGroups, WalksShowEveryColumnAndEndInsideTheGroup) {
+    EXPECT_EQ(walk(interruptOwnersGet, {3, 1, 1}), grid(2, 0, 16));
+    EXPECT_EQ(walk(dmaOwnersGet, {3, 2, 1}), grid(2, 0, 8));
+    EXPECT_EQ(walk(moduleSizesGet, {3, 7, 1}), grid(2, 1, 3));
+    EXPECT_EQ(walk(portRangesGet, {3, 4, 1}), grid(4, 0, 3));
+    EXPECT_EQ(walk(memoryRangesGet, {3, 15, 1}), grid(4, 0, 2));
+    EXPECT_EQ(walk(eisaSlotsGet, {3, 5, 1}), grid(3, 0, 8));
+}
+
+TEST_F(SystemResourceGroups, TablesServeTheirRowsAndNothingPastThem) {
+    GroupRequest ports(snmp::kGetRequest);
+    for (std::uint32_t column : {1, 2, 3, 4, 5})
+        ports.add({3, 4, 1, column, 1});
+    ports.add({3, 4, 1, 2, 3});
+    EXPECT_EQ(ports.run(portRangesGet, {3, 4, 1}), snmp::kNoSuchName);
+    EXPECT_EQ(ports.record.errorIndex, 6u);
+    EXPECT_EQ(ports.binds[0].valueWord, 1u);
+    EXPECT_EQ(ports.binds[1].valueWord, 0x3F8u);
+    EXPECT_EQ(ports.binds[2].valueWord, 0x3FFu);
+    EXPECT_EQ(ports.text(3), "Serial");
+
+    GroupRequest memory(snmp::kGetRequest);
+    memory.add({3, 15, 1, 2, 1});
+    memory.add({3, 15, 1, 3, 1});
+    EXPECT_EQ(memory.run(memoryRangesGet, {3, 15, 1}), snmp::kNoError);
+    EXPECT_EQ(memory.binds[0].valueWord, 0xE0000000u);
+    EXPECT_EQ(memory.binds[1].valueWord, 0x8000000u);
+
+    eisaSlots[15] = {16, 5, {}};
+    GroupRequest slots(snmp::kGetRequest);
+    slots.add({3, 5, 1, 1, 0});
+    slots.add({3, 5, 1, 2, 15});
+    slots.add({3, 5, 1, 3, 15});
+    slots.add({3, 5, 1, 1, 16});
+    EXPECT_EQ(slots.run(eisaSlotsGet, {3, 5, 1}), snmp::kNoSuchName);
+    EXPECT_EQ(slots.record.errorIndex, 4u);
+    EXPECT_EQ(slots.binds[0].valueWord, 0u);
+    EXPECT_EQ(slots.binds[1].valueWord, 5u);
+    EXPECT_EQ(slots.text(2), "N/A");
+}
+
+TEST_F(SystemResourceGroups, ModuleRowsRunFrom1ToTheCountKeptTo16) {
+    GroupRequest modules(snmp::kGetRequest);
+    modules.add({3, 7, 1, 2, 1});
+    modules.add({3, 7, 1, 2, 2});
+    modules.add({3, 7, 1, 2, 0});
+    EXPECT_EQ(modules.run(moduleSizesGet, {3, 7, 1}), snmp::kNoSuchName);
+    EXPECT_EQ(modules.record.errorIndex, 3u);
+    EXPECT_EQ(modules.text(0), "  8M");
+    EXPECT_EQ(modules.text(1), " 32M");
+
+    // A ready record from the driver may count anything.
+    for (const auto& [stored, rows] :
+         {std::pair<std::uint32_t, std::uint32_t>{0xFFFFFFFF, 0}, {2, 2}, {40, 16}}) {
+        putSummaryWord(392, stored);
+        GroupRequest count(snmp::kGetRequest);
+        count.add({3, 6, 0});
+        count.run(systemResourcesGet, {3});
+        EXPECT_EQ(count.binds[0].valueWord, rows);
+        GroupRequest past(snmp::kGetRequest);
+        past.add({3, 7, 1, 1, rows + 1});
+        EXPECT_EQ(past.run(moduleSizesGet, {3, 7, 1}), snmp::kNoSuchName);
+    }
+}
+
+} // namespace
+} // namespace farlink::inventory
