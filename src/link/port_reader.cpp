@@ -37,23 +37,6 @@ void sendInitString(platform::PortHandle port, const std::array<char, kInitStrin
     writePort(port, line.data(), n + 2);
 }
 
-// The receive buffer of one port: bytes held, and how far the search for a closing END got.
-struct ReceiveBuffer {
-    std::array<std::uint8_t, kReceiveBufferSize> bytes{};
-    std::size_t fill = 0;
-    std::size_t scanStart = 1;
-
-    void discardAll() {
-        fill = 0;
-        scanStart = 1;
-    }
-    void dropFront(std::size_t count) {
-        std::memmove(bytes.data(), bytes.data() + count, fill - count);
-        fill -= count;
-        scanStart = 1;
-    }
-};
-
 // Puts the held bytes in order for a frame: bytes before an opening END are line noise (a
 // modem's answers, a half frame from before a reset) and go; a doubled END is an empty frame and
 // opens the next one. false when nothing is held any more.
@@ -78,8 +61,19 @@ bool alignToOpeningEnd(ReceiveBuffer& rx) {
     return true;
 }
 
-// Hands every complete frame held to the sink, in order. A frame that cannot be had for lack of
-// memory stays held and is tried again next cycle.
+} // namespace
+
+void ReceiveBuffer::discardAll() {
+    fill = 0;
+    scanStart = 1;
+}
+
+void ReceiveBuffer::dropFront(std::size_t count) {
+    std::memmove(bytes.data(), bytes.data() + count, fill - count);
+    fill -= count;
+    scanStart = 1;
+}
+
 void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink sink) {
     while (alignToOpeningEnd(rx)) {
         const std::size_t from = std::max<std::size_t>(1, rx.scanStart - 1);
@@ -130,8 +124,6 @@ void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink 
         rx.dropFront(frameLength);
     }
 }
-
-} // namespace
 
 void portReader(const PortReaderParams& params, PortContext& context, FrameSink sink,
                 bool startMonitor) {

@@ -30,6 +30,22 @@ struct PortReaderParams {
 // Where complete frames go: processFrame, or a test's own sink. Takes ownership.
 using FrameSink = void (*)(FrameRequest* request);
 
+// The receive buffer of one port: bytes held, and how far the search for a closing END got.
+struct ReceiveBuffer {
+    std::array<std::uint8_t, kReceiveBufferSize> bytes{};
+    std::size_t fill = 0;
+    std::size_t scanStart = 1;
+
+    void discardAll();
+    void dropFront(std::size_t count);
+};
+
+// Hands every complete frame held to the sink, in order: bytes before an opening END are line
+// noise and go, a doubled END opens the next frame, a frame longer than its block is dropped
+// with its event and so is a partial frame that fills the whole buffer. A frame that cannot be
+// had for lack of memory stays held and is tried again with the next bytes.
+void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink sink);
+
 // Reads the port until the stop flag is set. startMonitor false leaves the modem monitor out
 // (tests that drive DSR themselves).
 void portReader(const PortReaderParams& params, PortContext& context, FrameSink sink = processFrame,
