@@ -5,6 +5,7 @@
 
 #include "adapters/adapter_groups.h"
 #include "inventory/dmi_groups.h"
+#include "inventory/storage_groups.h"
 #include "inventory/system_resource_groups.h"
 #include "snmp/dispatch.h"
 #include "system/contact_group.h"
@@ -147,6 +148,10 @@ constexpr HandlerEntry kDmiPortConnectors = readOnly(inventory::dmiPortConnector
 constexpr HandlerEntry kDmiSystemSlots = readOnly(inventory::dmiSystemSlotsGet);
 constexpr HandlerEntry kDmiOnBoardDevices = readOnly(inventory::dmiOnBoardDevicesGet);
 constexpr HandlerEntry kDmiOemStrings = readOnly(inventory::dmiOemStringsGet);
+constexpr HandlerEntry kStorageScalars = readOnly(inventory::storageScalarsGet);
+constexpr HandlerEntry kDriveTypes = readOnly(inventory::driveTypesGet);
+constexpr HandlerEntry kStorageAdapters = readOnly(inventory::storageAdaptersGet);
+constexpr HandlerEntry kDisks = readOnly(inventory::disksGet);
 // The system resource groups are read-only as well.
 constexpr HandlerEntry kSystemResources = readOnly(inventory::systemResourcesGet);
 constexpr HandlerEntry kInterruptOwners = readOnly(inventory::interruptOwnersGet);
@@ -160,14 +165,14 @@ constexpr HandlerEntry kMemoryRanges = readOnly(inventory::memoryRangesGet);
 // Groups without routines here get them as their data sources are served.
 // clang-format off
 constexpr std::array<GroupRow, kGroupCount> kRows = {{
-    /*  0 */ {{1}, kScalar, {{2, I}, {4, I(0, 7)}, {6, I}}},
-    /*  1 */ {{1, 1, 1}, {1, I(1, 2)}, {{1, I(1, 2)}, {2, I(0, 5)}}},
+    /*  0 */ {{1}, kScalar, {{2, I}, {4, I(0, 7)}, {6, I}}, kStorageScalars},
+    /*  1 */ {{1, 1, 1}, {1, I(1, 2)}, {{1, I(1, 2)}, {2, I(0, 5)}}, kDriveTypes},
     /*  2 */ {{1, 3, 1}, {1, I}, {{1, I}, {2, I(1, 12)}, {3, 4, I(1, 3)}, {5, S(0, 255)}, {6, I},
                                   {7, I(0, 15)}, {8, I}, {9, I(0, 7)}, {10, 11, S(0, 255)},
-                                  {12, I}, {13, I(0, 7)}}},
+                                  {12, I}, {13, I(0, 7)}}, kStorageAdapters},
     /*  3 */ {{1, 5, 1}, {1, I}, {{1, 2, I}, {3, I(1, 12)}, {4, I(1, 3)}, {5, I(0, 7)},
                                   {6, S(0, 255)}, {7, I}, {8, 9, S(0, 255)}, {10, F4},
-                                  {11, w(S(0, 255))}, {12, 16, I}}},
+                                  {11, w(S(0, 255))}, {12, 16, I}}, kDisks},
     /*  4 */ {{2}, kScalar, {{1, I(0, 7)}, {6, 8, w(I)}}, kNicScalars},
     /*  5 */ {{2, 2, 1}, {1, I}, {{1, 3, I}, {4, I(0, 7)}, {5, I(0, 15)}, {6, I},
                                   {7, 11, S(0, 255)}, {12, I}}},

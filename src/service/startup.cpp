@@ -1,9 +1,11 @@
 #include "service/startup.h"
 
 #include "config/config_thread.h"
+#include "inventory/disks.h"
 #include "inventory/dmi.h"
 #include "inventory/driver_answer.h"
 #include "inventory/eisa.h"
+#include "inventory/storage_adapters.h"
 #include "link/serial_setup.h"
 #include "platform/console.h"
 #include "platform/device_io.h"
@@ -205,7 +207,9 @@ int runStartUp() {
 
     if (gatherDriverData() != 0) return 1;
     readEisaSlots();
-    // The storage adapter table and then the disk table join here, in that order.
+    // The disks find their adapters by driver name: the adapter table comes first.
+    inventory::buildStorageAdapterTable();
+    inventory::buildDiskTable();
     system::takeActiveDriverList();
     // The network adapters join here; when they cannot be set up, "Unable to init NIC driver".
 

@@ -292,6 +292,62 @@ def resource_map_reg():
     return ("\r\n".join(out) + "\r\n").encode("ascii")
 
 
+# The storage: the IDE disk of a primary disk driver, the two IDE channels of the atapi miniport
+# (whose resource lists the resource map above holds) and a SCSI adapter with two disks and a
+# CD-ROM. The disks are matched with the physical drives in the order the agent finds them: the
+# IDE disk first (PhysicalDrive0), then the SCSI disks (PhysicalDrive1 and 2); the CD-ROM has no
+# drive of its own.
+STORAGE_KEYS = [
+    # The primary disk driver holds no resources of its own here: atapi drives the channel.
+    ("HARDWARE\\RESOURCEMAP\\OtherDrivers\\atdisk", []),
+    ("SYSTEM\\CurrentControlSet\\Services\\atdisk", [("Group", "Primary Disk")]),
+    ("HARDWARE\\DEVICEMAP\\atdisk\\Controller0\\Disk0",
+     [("Identifier", "QUARRY  QD8400A IDE DISK"), ("SerialNumber", "QA7731-0042")]),
+    ("SYSTEM\\CurrentControlSet\\Services\\atapi", [("Group", "SCSI miniport")]),
+    ("SYSTEM\\CurrentControlSet\\Services\\aic78xx", [("Group", "SCSI Miniport")]),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 0", [("Driver", "atapi"), ("DeviceName", "ScsiPort0")]),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 0\\Scsi Bus 0", []),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 1", [("Driver", "atapi"), ("DeviceName", "ScsiPort1")]),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 1\\Scsi Bus 0", []),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 2",
+     [("Driver", "aic78xx"), ("DeviceName", "ScsiPort2")]),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 2\\Scsi Bus 0\\Initiator Id 7", []),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 2\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0",
+     [("Identifier", "QUARRY  QD9100LW ULTRA2 0142"), ("Type", "DiskPeripheral")]),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 2\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0",
+     [("Identifier", "QUARRY  QX3000LW ULTRA3 0210"), ("Type", "DiskPeripheral")]),
+    ("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 2\\Scsi Bus 0\\Target Id 4\\Logical Unit Id 0",
+     [("Identifier", "TESSEL  CDR-3200S SCSI  1.10"), ("Type", "CdRomPeripheral")]),
+]
+
+# PhysicalDriveN: cylinders, tracks per cylinder, sectors per track, bytes per sector. The third
+# holds 3 TiB, more than 32-bit sector arithmetic can count.
+DRIVE_GEOMETRY = [
+    (1024, 255, 63, 512),    # the IDE disk, 8 GB
+    (1106, 255, 63, 512),    # the first SCSI disk, 9 GB
+    (401024, 255, 63, 512),  # the second SCSI disk, 3 TiB
+]
+
+
+def storage_reg():
+    """The storage keys as regedit exports them (REGEDIT4), with CR LF line ends."""
+    def quoted(text):
+        return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+    out = ["REGEDIT4", ""]
+    for path, values in STORAGE_KEYS:
+        out.append("[HKEY_LOCAL_MACHINE\\%s]" % path)
+        for name, text in values:
+            out.append("%s=%s" % (quoted(name), quoted(text)))
+        out.append("")
+    return ("\r\n".join(out) + "\r\n").encode("ascii")
+
+
+def disk_geometry(cylinders, tracks, sectors, bytes_per_sector):
+    """The answer to the drive geometry request: DISK_GEOMETRY, a fixed hard disk (media 12)."""
+    return struct.pack("<qIIII", cylinders, 12, tracks, sectors, bytes_per_sector)
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     mode = "wb" if isinstance(data, bytes) else "w"
@@ -324,6 +380,10 @@ def main():
           "tcpip\tTCP/IP Protocol Driver\n")
     write(os.path.join(target, "services", "installed"), "SNMP\nFARLINK\n")
     write(os.path.join(target, "registry", "10-resourcemap.reg"), resource_map_reg())
+    write(os.path.join(target, "registry", "20-storage.reg"), storage_reg())
+    for number, geometry in enumerate(DRIVE_GEOMETRY):
+        write(os.path.join(target, "devices", "PhysicalDrive%d" % number, "00070000.bin"),
+              disk_geometry(*geometry))
     # What the agent records while it runs is not part of the image.
     write(os.path.join(target, ".gitignore"), "requests.log\n")
 
