@@ -6,6 +6,7 @@
 #include "inventory/driver_answer.h"
 #include "inventory/eisa.h"
 #include "inventory/storage_adapters.h"
+#include "inventory/system_resource_groups.h"
 #include "link/serial_setup.h"
 #include "platform/console.h"
 #include "platform/device_io.h"
@@ -206,6 +207,9 @@ int runStartUp() {
     }
 
     if (gatherDriverData() != 0) return 1;
+    // After the driver's summary record, which would overwrite them, and before any port
+    // thread reads them.
+    inventory::recordResourceGroupVersion();
     readEisaSlots();
     // The disks find their adapters by driver name: the adapter table comes first.
     inventory::buildStorageAdapterTable();

@@ -22,6 +22,9 @@ SERVING_EVERYWHERE = [(2,), (4, 18, 1), (7,), (7, 2, 1)]
 # The DMI scalars are not among them: a walk from .4.55 has the shape of column 55 of the scalar
 # group .4, which answers it.
 SERVING_ON_SAMPLE = SERVING_EVERYWHERE + [(4, 55, t, 1) for t in range(52, 59)]
+# Its resource map and storage serve the inventory tables.
+SERVING_ON_SAMPLE += [(1, 1, 1), (1, 3, 1), (1, 5, 1)]
+SERVING_ON_SAMPLE += [(3, t, 1) for t in (1, 2, 4, 5, 7, 15)]
 
 # snmpwalk prints "End of MIB" when a v1 get-next meets noSuchName. A name past the subtree ends
 # the walk without a word; a name before the last one is printed and reported on stderr as
