@@ -12,12 +12,12 @@ namespace farlink::platform {
 
 // An open key: the snapshot it was opened in, and its place there.
 class OpenKey {
-public:
+  public:
     OpenKey(KeyTree tree, const TreeKey* node) : tree_(std::move(tree)), node_(node) {}
     const KeyTree& tree() const { return tree_; }
     const TreeKey& node() const { return *node_; }
 
-private:
+  private:
     KeyTree tree_;
     const TreeKey* node_;
 };

@@ -43,7 +43,9 @@ inline constexpr KeyHandle kLocalMachine = nullptr;
 // ports, 1 << 2 interrupts, 1 << 3 memory, 1 << 4 DMA). The host view then reads only the procfs
 // files those need; an image ignores it.
 inline constexpr std::uint32_t kAllResourceTypes = 0xFFFFFFFF;
-inline constexpr std::uint32_t resourceTypeBit(std::uint32_t type) { return 1u << type; }
+inline constexpr std::uint32_t resourceTypeBit(std::uint32_t type) {
+    return 1u << type;
+}
 
 // Opens `path` (backslash-separated, names compared without regard to case) below `parent`; an
 // empty path opens the parent again. Returns 0 and the handle, or 2 when a key is missing.
