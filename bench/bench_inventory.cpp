@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -104,6 +105,46 @@ void BM_GetMemoryRange(benchmark::State& state) {
 
 BENCHMARK(BM_GetInterruptOwner);
 BENCHMARK(BM_GetMemoryRange);
+
+std::size_t openFds() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+long residentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+// 10 000 inventory requests (interrupt owners, port ranges, disks) on the host: what they leave
+// behind in open files and resident memory, after a first round has warmed every cache.
+void BM_InventoryRequestsLeaveNothing(benchmark::State& state) {
+    useMachine("");
+    platform::useMemoryEventLog();
+    platform::setConsoleQuiet(true);
+    testing::DiscardingPort port;
+    const Bytes frames[] = {testing::frame(testing::udpDatagram(testing::snmpMessage(
+                                testing::kGetNextRequest, 1, {{testing::mib({3, 1, 1, 2})}}))),
+                            testing::frame(testing::udpDatagram(testing::snmpMessage(
+                                testing::kGetNextRequest, 2, {{testing::mib({3, 4, 1, 4})}}))),
+                            testing::frame(testing::udpDatagram(testing::snmpMessage(
+                                testing::kGetNextRequest, 3, {{testing::mib({1, 5, 1, 2})}})))};
+    for (int i = 0; i < 300; ++i)
+        link::processFrame(testing::frameRequest(frames[i % 3], &port));
+    const std::size_t fdsBefore = openFds();
+    const long rssBefore = residentKb();
+    for (auto _ : state)
+        for (int i = 0; i < 10000; ++i)
+            link::processFrame(testing::frameRequest(frames[i % 3], &port));
+    state.counters["fd_growth"] = static_cast<double>(openFds()) - static_cast<double>(fdsBefore);
+    state.counters["rss_growth_kb"] = static_cast<double>(residentKb() - rssBefore);
+}
+BENCHMARK(BM_InventoryRequestsLeaveNothing)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
