@@ -1,6 +1,7 @@
 #include "inventory/resource_map.h"
 
 #include "runtime/guarded.h"
+#include "support/resource_lists.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,55 +15,7 @@
 namespace farlink::inventory {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Full = std::vector<Bytes>;
-
-void put32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-// A partial descriptor: type, share disposition, flags, then the 12 bytes of its union.
-Bytes partial(std::uint8_t type, std::uint64_t ab, std::uint32_t c = 0) {
-    Bytes d = {type, 1, 0, 0};
-    put32(d, static_cast<std::uint32_t>(ab));
-    put32(d, static_cast<std::uint32_t>(ab >> 32));
-    put32(d, c);
-    return d;
-}
-Bytes port(std::uint64_t start, std::uint32_t length) {
-    return partial(1, start, length);
-}
-Bytes memory(std::uint64_t start, std::uint32_t length) {
-    return partial(3, start, length);
-}
-Bytes irq(std::uint32_t level) {
-    return partial(2, level);
-}
-Bytes dma(std::uint32_t channel) {
-    return partial(4, channel);
-}
-// Device-specific data made of bytes that would read as port descriptors.
-Bytes deviceSpecific(std::uint32_t size) {
-    Bytes d = partial(5, size);
-    d.insert(d.end(), size, 0x01);
-    return d;
-}
-
-// A CM_RESOURCE_LIST of full descriptors, each a list of partial descriptors.
-Bytes resourceList(std::initializer_list<Full> fulls) {
-    Bytes list;
-    put32(list, static_cast<std::uint32_t>(fulls.size()));
-    for (const Full& full : fulls) {
-        put32(list, 5);                        // PCI
-        put32(list, 0);                        // bus 0
-        list.insert(list.end(), {1, 0, 1, 0}); // version, revision
-        put32(list, static_cast<std::uint32_t>(full.size()));
-        for (const Bytes& d : full)
-            list.insert(list.end(), d.begin(), d.end());
-    }
-    return list;
-}
+using namespace farlink::testing;
 
 std::string owner(const OwnerName& name) {
     return std::string(name.data(), strnlen(name.data(), name.size()));
@@ -71,15 +24,8 @@ std::string owner(const OwnerName& name) {
 // A key of the resource map and its values, as a .reg file writes them (backslashes doubled).
 std::string regKey(const std::string& path, std::vector<std::pair<std::string, Bytes>> values) {
     std::string text = "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\" + path + "]\n";
-    for (const auto& [name, list] : values) {
-        text += "\"" + name + "\"=hex(8):";
-        char pair[4];
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            std::snprintf(pair, sizeof pair, i ? ",%02x" : "%02x", list[i]);
-            text += pair;
-        }
-        text += "\n";
-    }
+    for (const auto& [name, list] : values)
+        text += "\"" + name + "\"=hex(8):" + hexList(list) + "\n";
     return text + "\n";
 }
 

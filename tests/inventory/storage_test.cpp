@@ -4,6 +4,7 @@
 #include "inventory/storage_groups.h"
 #include "platform/event_log.h"
 #include "support/group_request.h"
+#include "support/resource_lists.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,35 +18,16 @@
 namespace farlink::inventory {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using testing::GroupRequest;
-
-void put32(Bytes& b, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-// A partial descriptor: type, share disposition, flags, then its 12 bytes.
-Bytes partial(std::uint8_t type, std::uint64_t start, std::uint32_t length = 0) {
-    Bytes d = {type, 1, 0, 0};
-    put32(d, static_cast<std::uint32_t>(start));
-    put32(d, static_cast<std::uint32_t>(start >> 32));
-    put32(d, length);
-    return d;
-}
+using testing::Bytes;
+using testing::hexList;
+using testing::partial;
+using testing::put32;
 
 // A resource list of one full descriptor holding these partial descriptors.
 Bytes resourceList(std::initializer_list<Bytes> partials) {
-    Bytes list;
-    put32(list, 1);
-    put32(list, 5); // PCI
-    put32(list, 0);
-    list.insert(list.end(), {1, 0, 1, 0});
-    put32(list, static_cast<std::uint32_t>(partials.size()));
-    for (const Bytes& p : partials)
-        list.insert(list.end(), p.begin(), p.end());
-    return list;
+    return testing::resourceList({testing::Full(partials)});
 }
+using testing::GroupRequest;
 
 std::string quoted(const std::string& text) {
     std::string out = "\"";
@@ -69,14 +51,7 @@ struct Reg {
     }
     // Bytes of a type, "hex(8):" a resource list.
     Reg& raw(const std::string& name, const char* kind, const Bytes& bytes) {
-        text += quoted(name) + "=" + kind;
-        static constexpr char kDigits[] = "0123456789abcdef";
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (i != 0) text += ',';
-            text += kDigits[bytes[i] >> 4];
-            text += kDigits[bytes[i] & 0xF];
-        }
-        text += "\n";
+        text += quoted(name) + "=" + kind + hexList(bytes) + "\n";
         return *this;
     }
     Reg& list(const std::string& name, const Bytes& bytes) { return raw(name, "hex(8):", bytes); }
