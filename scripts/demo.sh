@@ -122,6 +122,14 @@ Try, in another terminal:
   snmpget $snmp $e.4.55.{16..31}.0
   # the DMI processor table
   snmpwalk $snmp $e.4.55.52.1
+  # system resources from the resource map: counts, interrupt owners, I/O port ranges
+  snmpget $snmp $e.3.{3,6,14}.0
+  snmpwalk $snmp $e.3.1.1
+  snmpwalk $snmp $e.3.4.1
+  # storage: adapter and disk counts, the adapters, the disks with their sizes in KB
+  snmpget $snmp $e.1.{2,4,6}.0
+  snmpwalk $snmp $e.1.3.1
+  snmpwalk $snmp $e.1.5.1
   # the administrator contact table; change the office phone, then look at TESSEL.INI
   snmpwalk $snmp $e.4.18.1
   snmpset $snmp $e.4.18.1.2.0 s 555-0199
