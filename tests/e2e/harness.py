@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import termios
 import time
+import unittest
 import tty
 
 ENTERPRISE = "1.3.6.1.4.1.32473.25"
@@ -579,6 +580,30 @@ def stop_stack(testcase_class):
     if code != 0:
         raise AssertionError("the agent ended with %r after SIGTERM; its output:\n%s"
                              % (code, console))
+
+
+def walk_lines(out):
+    """The objects of a walk; net-snmp ends a v1 walk that meets noSuchName with "End of MIB"."""
+    lines = out.splitlines()
+    return lines[:-1] if lines and lines[-1] == "End of MIB" else lines
+
+
+class StackTest(unittest.TestCase):
+    """Tests that share one agent and bridge for their class: `ini_text` and `machine` choose."""
+
+    ini_text = TESSEL_INI
+    machine = SAMPLE_MACHINE
+
+    @classmethod
+    def setUpClass(cls):
+        start_stack(cls, ini_text=cls.ini_text, machine=cls.machine)
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_stack(cls)
+
+    def run_tool(self, tool, *args, **options):
+        return snmp(tool, self.port, *args, **options)
 
 
 # ---------------------------------------------------------------------------------------------

@@ -13,24 +13,8 @@ E = "." + h.ENTERPRISE
 BUILT_IN_ACTIONS = [65542, 196614, 65542, 327686, 65542, 65542, 6, 6, 6, 65542, 6]
 
 
-def walk_lines(out):
-    """The objects of a walk; net-snmp ends a v1 walk that meets noSuchName with "End of MIB"."""
-    lines = out.splitlines()
-    return lines[:-1] if lines and lines[-1] == "End of MIB" else lines
 
-
-class AgentReadsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        h.start_stack(cls)
-
-    @classmethod
-    def tearDownClass(cls):
-        h.stop_stack(cls)
-
-    def run_tool(self, tool, *args, **options):
-        return h.snmp(tool, self.port, *args, **options)
-
+class AgentReadsTest(h.StackTest):
     def test_nic_count_is_integer_zero(self):
         code, out, err = self.run_tool("snmpget", E + ".2.1.0")
         self.assertEqual(code, 0, err)
@@ -39,7 +23,7 @@ class AgentReadsTest(unittest.TestCase):
     def test_get_next_walk_never_leaves_the_threshold_message_group(self):
         code, out, err = self.run_tool("snmpwalk", E + ".7")
         self.assertEqual(code, 0, err)
-        self.assertEqual(walk_lines(out), [E + '.7.1.0 = ""'])
+        self.assertEqual(h.walk_lines(out), [E + '.7.1.0 = ""'])
 
     def test_walk_of_event_action_table(self):
         code, out, err = self.run_tool("snmpwalk", E + ".7.2.1")
@@ -49,7 +33,7 @@ class AgentReadsTest(unittest.TestCase):
         expected += ["%s.2.%d = INTEGER: %d" % (table, i, a)
                      for i, a in enumerate(BUILT_IN_ACTIONS)]
         expected += ['%s.%d.%d = ""' % (table, c, i) for c in (3, 4) for i in range(11)]
-        self.assertEqual(walk_lines(out), expected)
+        self.assertEqual(h.walk_lines(out), expected)
 
     def test_get_of_a_column_the_group_lacks_is_no_such_name(self):
         code, out, err = self.run_tool("snmpget", E + ".2.3.0")

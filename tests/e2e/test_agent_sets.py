@@ -10,14 +10,7 @@ import harness as h  # noqa: E402
 TABLE = "." + h.ENTERPRISE + ".7.2.1"
 
 
-class AgentSetsTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        h.start_stack(cls)
-
-    @classmethod
-    def tearDownClass(cls):
-        h.stop_stack(cls)
+class AgentSetsTest(h.StackTest):
 
     def get(self, oid):
         code, out, err = h.snmp("snmpget", self.port, oid)

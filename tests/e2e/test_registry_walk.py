@@ -92,12 +92,8 @@ class RegistryWalkCases:
 
     @classmethod
     def setUpClass(cls):
-        h.start_stack(cls, machine=cls.machine)
+        super().setUpClass()
         cls.walks = {}
-
-    @classmethod
-    def tearDownClass(cls):
-        h.stop_stack(cls)
 
     def walk(self, suffix):
         """The walk of one group, run once per agent."""
@@ -123,12 +119,12 @@ class RegistryWalkCases:
                 self.assertGreater(len(walk.names), 0, walk.out)
 
 
-class SampleMachineWalkTest(RegistryWalkCases, unittest.TestCase):
+class SampleMachineWalkTest(RegistryWalkCases, h.StackTest):
     machine = h.SAMPLE_MACHINE
     serving = SERVING_ON_SAMPLE
 
 
-class HostWalkTest(RegistryWalkCases, unittest.TestCase):
+class HostWalkTest(RegistryWalkCases, h.StackTest):
     machine = None
     serving = SERVING_EVERYWHERE
 

@@ -71,10 +71,6 @@ PROCESSOR_ROWS = [
 ]
 
 
-def walk_lines(out):
-    lines = out.splitlines()
-    return lines[:-1] if lines and lines[-1] == "End of MIB" else lines
-
 
 def keyword_value(text, keyword):
     """A text as a SET carries it when a keyword is configured: text, zero, keyword padded."""
@@ -82,19 +78,8 @@ def keyword_value(text, keyword):
     return binascii.hexlify(raw).decode()
 
 
-class Stack(unittest.TestCase):
+class Stack(h.StackTest):
     ini_text = SUITE_INI
-
-    @classmethod
-    def setUpClass(cls):
-        h.start_stack(cls, ini_text=cls.ini_text)
-
-    @classmethod
-    def tearDownClass(cls):
-        h.stop_stack(cls)
-
-    def run_tool(self, tool, *args, **options):
-        return h.snmp(tool, self.port, *args, **options)
 
     def get(self, oid):
         code, out, err = self.run_tool("snmpget", oid)
@@ -134,7 +119,7 @@ class SuiteTest(Stack):
         # A walk never leaves its group: a scalar's walk ends at its one object.
         code, out, err = self.run_tool("snmpwalk", DMI + ".9")
         self.assertEqual(code, 0, err)
-        self.assertEqual(walk_lines(out), [DMI + '.9.0 = STRING: "ServerView 440BX"'])
+        self.assertEqual(h.walk_lines(out), [DMI + '.9.0 = STRING: "ServerView 440BX"'])
         code, out, err = self.run_tool("snmpget", DMI + ".32.0")
         self.assertNotEqual(code, 0)
         self.assertIn("noSuchName", out + err)
@@ -144,7 +129,7 @@ class SuiteTest(Stack):
         self.assertEqual(code, 0, err)
         expected = ["%s.%d.%d = %s" % (PROCESSORS, column, row, PROCESSOR_ROWS[row][column - 1])
                     for column in range(1, 13) for row in range(2)]
-        self.assertEqual(walk_lines(out), expected)
+        self.assertEqual(h.walk_lines(out), expected)
 
     def test_contact_set_is_written_to_the_configuration_file(self):
         with open(self.agent.ini_path) as f:

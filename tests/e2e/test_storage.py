@@ -69,14 +69,7 @@ DISKS = [
 ]
 
 
-class StorageTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        h.start_stack(cls)
-
-    @classmethod
-    def tearDownClass(cls):
-        h.stop_stack(cls)
+class StorageTest(h.StackTest):
 
     def walk(self, suffix):
         code, out, err = h.snmp("snmpwalk", self.port, E + suffix)

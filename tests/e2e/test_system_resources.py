@@ -49,25 +49,14 @@ def table(oid, columns):
             for c, cells in enumerate(columns, 1) for x, v in cells.items()]
 
 
-def walk_lines(out):
-    lines = out.splitlines()
-    return lines[:-1] if lines and lines[-1] == "End of MIB" else lines
 
-
-class SystemResourcesTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        h.start_stack(cls)
-
-    @classmethod
-    def tearDownClass(cls):
-        h.stop_stack(cls)
+class SystemResourcesTest(h.StackTest):
 
     def walk(self, oid):
         code, out, err = h.snmp("snmpwalk", self.port, E + "." + oid)
         self.assertEqual(code, 0, err)
         self.assertTrue(out.endswith("End of MIB\n"), out)
-        return walk_lines(out)
+        return h.walk_lines(out)
 
     def test_scalars(self):
         code, out, err = h.snmp("snmpget", self.port,
