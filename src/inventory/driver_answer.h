@@ -3,6 +3,7 @@
 // Written only by the start-up worker, before the threads that read it are started.
 #pragma once
 
+#include "inventory/little_endian.h"
 #include "runtime/koru.h"
 
 #include <array>
@@ -28,20 +29,6 @@ extern std::uint32_t configurationAnswerLength;
 
 // The machine's memory in bytes.
 extern std::uint32_t totalMemory;
-
-// A driver answer is read only as far as the driver filled it: a field that lies wholly or partly
-// beyond the returned length reads as zero bytes there.
-inline std::uint8_t answerByte(std::span<const std::uint8_t> answer, std::size_t offset) {
-    return offset < answer.size() ? answer[offset] : 0;
-}
-
-// A little-endian word of the answer.
-inline std::uint32_t answerWord(std::span<const std::uint8_t> answer, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        value |= static_cast<std::uint32_t>(answerByte(answer, offset + i)) << (8 * i);
-    return value;
-}
 
 // Takes the row counts from the driver's answer, one byte each, as far as the answer goes.
 void takeRowCounts(std::span<const std::uint8_t> answer);

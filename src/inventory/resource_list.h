@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "inventory/little_endian.h"
+
 namespace farlink::inventory {
 
 inline constexpr std::uint8_t kResourcePort = 1;
@@ -30,13 +32,6 @@ struct PartialDescriptor {
     bool fitsIn32Bits() const { return second == 0 && start() + third <= 0x1'0000'0000ull; }
 };
 
-namespace detail {
-inline std::uint32_t word(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 |
-           std::uint32_t{bytes[at + 2]} << 16 | std::uint32_t{bytes[at + 3]} << 24;
-}
-} // namespace detail
-
 // Calls visit(descriptor) for every partial descriptor in order, device-specific ones included
 // (their data is stepped over). Every read is bounded by the bytes of the list, whatever its
 // counts claim: the walk stops at the first header or descriptor that would reach past them.
@@ -47,19 +42,19 @@ template <class Visit> bool forEachDescriptor(std::span<const std::uint8_t> list
     constexpr std::size_t kFullHeader = 16; // interface type, bus, version, revision, count
     constexpr std::size_t kPartialSize = 16;
     if (list.size() < kListHeader) return false;
-    const std::uint32_t fullCount = detail::word(list, 0);
+    const std::uint32_t fullCount = answerWord(list, 0);
     std::size_t at = kListHeader;
     for (std::uint32_t f = 0; f < fullCount; ++f) {
         if (list.size() - at < kFullHeader) return false;
-        const std::uint32_t partialCount = detail::word(list, at + 12);
+        const std::uint32_t partialCount = answerWord(list, at + 12);
         at += kFullHeader;
         for (std::uint32_t p = 0; p < partialCount; ++p) {
             if (list.size() - at < kPartialSize) return false;
             PartialDescriptor d;
             d.type = list[at];
-            d.first = detail::word(list, at + 4);
-            d.second = detail::word(list, at + 8);
-            d.third = detail::word(list, at + 12);
+            d.first = answerWord(list, at + 4);
+            d.second = answerWord(list, at + 8);
+            d.third = answerWord(list, at + 12);
             at += kPartialSize;
             if (d.type == kResourceDeviceSpecific) {
                 // DataSize sits where a range keeps its start.

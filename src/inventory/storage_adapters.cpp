@@ -9,6 +9,7 @@
 #include "platform/console.h"
 #include "platform/names.h"
 #include "runtime/events.h"
+#include "runtime/field_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,6 +81,8 @@ void copyText(std::span<char> field, std::string_view text) {
 
 namespace {
 
+using runtime::fieldText;
+
 using platform::KeyHandle;
 using storage_keys::copyText;
 using storage_keys::ScopedKey;
@@ -90,10 +93,6 @@ constexpr std::size_t kDriverValueLimit = 100;
 
 void report(const char* format, int code) {
     platform::diagnostic(platform::formatText(format, code));
-}
-
-std::string_view fieldText(const AdapterText& field) {
-    return {field.data(), strnlen(field.data(), field.size())};
 }
 
 // The port key's device name out of a raw list's value name: ScsiPort0 out of

@@ -5,6 +5,7 @@
 #include "inventory/disks.h"
 #include "inventory/dmi.h"
 #include "inventory/storage_adapters.h"
+#include "runtime/field_text.h"
 #include "snmp/dispatch.h"
 
 #include <cstring>
@@ -15,12 +16,10 @@ namespace farlink::inventory {
 
 namespace {
 
+using runtime::fieldText;
+
 using snmp::setInteger;
 using snmp::VarBind;
-
-template <std::size_t N> std::string_view fieldText(const std::array<char, N>& field) {
-    return {field.data(), strnlen(field.data(), N)};
-}
 
 // Bus numbers, target IDs and the initiator ID are served as the signed bytes they were kept
 // in.

@@ -9,6 +9,7 @@
 #include "platform/threads.h"
 #include "runtime/agent_settings.h"
 #include "runtime/events.h"
+#include "runtime/field_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,17 +21,14 @@ PortTable portTable;
 
 namespace {
 
+using runtime::fieldText;
+
 // Each port's context lives as long as the process: its reader and monitor keep using it.
 std::array<PortContext, kPortCount> portContexts;
 
 constexpr std::array<std::int32_t, 8> kBaudRates = {1200,  2400,  4800,  9600,
                                                     14400, 19200, 38400, 57600};
 constexpr std::array<const char*, 5> kParityNames = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
-
-// The text of a fixed field, up to its terminator.
-template <std::size_t N> std::string_view fieldText(const std::array<char, N>& field) {
-    return std::string_view(field.data(), strnlen(field.data(), N));
-}
 
 constexpr std::array<const char*, kPortCount> kComNames = {"COM1", "COM2", "COM3", "COM4"};
 

@@ -255,7 +255,7 @@ TEST(HostKeyTree, ResourceMapFromProcfsTexts) {
     ASSERT_NE(ahci, nullptr);
     ASSERT_EQ(ahci->values.size(), 2u);
     EXPECT_EQ(ahci->values[0].name, "\\Device\\ScsiPort0.Raw");
-    EXPECT_EQ(inventory::detail::word(ahci->values[0].data, 4), 5u); // PCIBus
+    EXPECT_EQ(inventory::answerWord(ahci->values[0].data, 4), 5u); // PCIBus
     EXPECT_EQ(ranges(list("OtherDrivers", "ahci")),
               (std::vector<std::string>{"1:d000+20", "3:fe000000+100000", "2:9+0"}));
     EXPECT_TRUE(list("OtherDrivers", "ahci", 1).empty());
@@ -268,7 +268,7 @@ TEST(HostKeyTree, ResourceMapFromProcfsTexts) {
     EXPECT_EQ(ranges(list("Hardware Abstraction Layer", "PCI Bus 0000:00")),
               (std::vector<std::string>{"3:c0000000+3ec00000"}));
     EXPECT_EQ(ranges(list("OtherDrivers", "e1000")), (std::vector<std::string>{"3:fe100000+1000"}));
-    EXPECT_EQ(inventory::detail::word(map->find("OtherDrivers")->find("e1000")->values[0].data, 8),
+    EXPECT_EQ(inventory::answerWord(map->find("OtherDrivers")->find("e1000")->values[0].data, 8),
               2u); // the bus of its PCI function
     EXPECT_EQ(map->find("OtherDrivers")->find("0000:00:05.0"), nullptr);
 
@@ -439,7 +439,7 @@ TEST(HostKeyTree, StorageKeysAndDrivesMatchSysfs) {
         EXPECT_FALSE(deviceIoControl(drive, 0x2D1400, {}, g, returned)); // not a geometry query
         closeDevice(drive);
         auto word = [&](int at) {
-            return inventory::detail::word(std::span<const std::uint8_t>(g), at);
+            return inventory::answerWord(std::span<const std::uint8_t>(g), at);
         };
         const std::uint64_t cylinders = word(0) | std::uint64_t{word(4)} << 32;
         const std::uint64_t perCylinder = std::uint64_t{word(12)} * word(16) * word(20);
