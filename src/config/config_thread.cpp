@@ -9,6 +9,8 @@
 #include "runtime/events.h"
 #include "runtime/shared_block.h"
 
+#include <mutex>
+
 namespace farlink::config {
 
 namespace {
@@ -42,6 +44,17 @@ void reportWriteFailure() {
     runtime::configChanged.store(1, relaxed);
 }
 
+// The thread's turn and the write at the agent's end must not overlap: a write the thread has
+// taken the flag for must be finished before the process may end on the strength of finding the
+// flag clear. Cleared before the write, so that a SET landing during the write marks the file for
+// another write instead of being cleared away unwritten; a failed write marks it again.
+void writeIfChanged() {
+    static std::mutex turn;
+    std::lock_guard lock(turn);
+    if (runtime::configChanged.exchange(0, relaxed) != 0 && !writeConfiguration())
+        reportWriteFailure();
+}
+
 } // namespace
 
 void wakeConfigurationThread() {
@@ -66,8 +79,7 @@ bool writeConfiguration() {
 }
 
 void writePendingConfiguration() {
-    if (runtime::configChanged.exchange(0, relaxed) != 0 && !writeConfiguration())
-        reportWriteFailure();
+    writeIfChanged();
 }
 
 void configurationThreadUntil(const std::atomic<bool>& quit) {
@@ -86,10 +98,7 @@ void configurationThreadUntil(const std::atomic<bool>& quit) {
         if (quit.load(relaxed)) break;
         if (woken) platform::sleepMs(kCoalesceMs);
         if (quit.load(relaxed)) break;
-        // Cleared before the write, so that a SET landing during the write marks the file for
-        // another write instead of being cleared away unwritten; a failed write marks it again.
-        if (runtime::configChanged.exchange(0, relaxed) != 0 && !writeConfiguration())
-            reportWriteFailure();
+        writeIfChanged();
     }
 }
 
