@@ -30,6 +30,8 @@ stop_all() {
         kill -TERM "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
+    # The block outlives koru-inband by design; this one was the run's own.
+    FARLINK_SHM_NAME="$block" "$bin/koru-inband" remove 2>/dev/null || true
     rm -rf "$tmp"
     echo "stopped."
 }

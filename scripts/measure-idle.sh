@@ -24,6 +24,8 @@ stop_all() {
         kill -TERM "${pids[i]}" 2>/dev/null || true
         wait "${pids[i]}" 2>/dev/null || true
     done
+    # The block outlives koru-inband by design; this one was the run's own.
+    FARLINK_SHM_NAME="$block" "$bin/koru-inband" remove 2>/dev/null || true
     rm -rf "$tmp"
 }
 trap stop_all EXIT

@@ -352,6 +352,13 @@ bool fileExists(const std::string& path) {
     return true;
 }
 
+bool fileReadable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 std::uint32_t getProfileString(std::string_view section, std::string_view key,
                                std::string_view defaultValue, char* buffer, std::uint32_t size,
                                std::string_view fileName) {

@@ -15,6 +15,8 @@ std::string profileDirectory();
 std::string profilePath(std::string_view fileName);
 
 bool fileExists(const std::string& path);
+// Whether this process can open the file for reading; the last error says why not.
+bool fileReadable(const std::string& path);
 
 // A number that changes whenever the file is replaced or written (its inode, size and time of
 // change); 0 when it does not exist. Lets a reader keep what it parsed until the file changes.

@@ -11,7 +11,7 @@ namespace farlink::runtime {
 
 namespace {
 
-static_assert(static_cast<std::size_t>(EventKind::ResponseUnencodable) + 1 == kEventKindCount,
+static_assert(static_cast<std::size_t>(EventKind::SharedBlockUnusable) + 1 == kEventKindCount,
               "every kind has its own history");
 
 struct KindHistory {

@@ -34,8 +34,9 @@ enum class EventKind : std::uint8_t {
     WrongCommunity,
     MalformedMessage,    // any other message the decoder refuses
     ResponseUnencodable, // not even the tooBig answer fits
+    SharedBlockUnusable, // the shared agent block shrank, or a replacement was refused
 };
-inline constexpr std::size_t kEventKindCount = 10;
+inline constexpr std::size_t kEventKindCount = 11;
 
 // The shortest time between two reports of one kind.
 inline constexpr std::uint64_t kEventSpacingMs = 60'000;

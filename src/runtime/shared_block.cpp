@@ -1,62 +1,141 @@
 #include "runtime/shared_block.h"
 
+#include "platform/event_log.h"
+#include "runtime/events.h"
+
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace farlink::runtime {
 
 namespace {
 
-std::uint8_t* block = nullptr;
-std::size_t blockSize = 0;
-// Texts are copied whole under this lock so that this process's own readers and writers never
-// see half a text; the in-band agent, another process, writes without it.
-std::mutex textMutex;
+constexpr std::uint64_t kRecheckMs = 1000;
 
-bool inBlock(std::size_t offset, std::size_t width) {
-    return block != nullptr && offset <= blockSize && width <= blockSize - offset;
+// Every access goes through this lock: this process's readers and writers never see half a text,
+// and a replacement of the block never happens under an access. The in-band agent, another
+// process, writes without it.
+std::mutex blockMutex;
+std::string blockName;
+platform::SharedRegion region;
+std::uint64_t lastCheckMs = 0;
+
+// Only the agent's own fields are read or written, whatever else the region holds.
+bool fits(std::size_t offset, std::size_t width) {
+    return region.fd >= 0 && width > 0 && offset <= kSharedBlockSize &&
+           width <= kSharedBlockSize - offset;
+}
+
+void reportUnusable(const std::string& what) {
+    reportLimitedEvent(EventKind::SharedBlockUnusable, kEventWarning,
+                       "Shared agent block \"" + blockName + "\" " + what);
+}
+
+void recheckLocked() {
+    lastCheckMs = platform::monotonicMs();
+    if (region.fd < 0 || platform::sharedRegionStillNamed(blockName, region)) return;
+    platform::SharedRegion replacement;
+    std::string refusal;
+    if (platform::openSharedRegion(blockName, kSharedBlockSize, replacement, refusal)) {
+        platform::closeSharedRegion(region);
+        region = replacement;
+        reportInfo("Shared agent block \"" + blockName + "\" was made anew; serving the new one");
+    } else if (!refusal.empty()) {
+        // The old block stays: what it holds is the suite's, what replaced it is not.
+        reportUnusable("was replaced by one this agent does not take: " + refusal);
+    }
+    // Removed and not made again yet: the old block still holds the suite's values.
+}
+
+// The lock, with the once-a-second check of the name done first.
+std::unique_lock<std::mutex> access() {
+    std::unique_lock lock(blockMutex);
+    if (region.fd >= 0 && platform::monotonicMs() - lastCheckMs >= kRecheckMs) recheckLocked();
+    return lock;
+}
+
+void reportShrunk() {
+    reportUnusable("holds only " + std::to_string(platform::sharedRegionSize(region)) +
+                   " bytes, fewer than the agent's " + std::to_string(kSharedBlockSize) +
+                   "; its fields are not served");
 }
 
 } // namespace
 
-void attachSharedBlock(std::span<std::uint8_t> view) {
-    block = view.size() >= kSharedBlockSize ? view.data() : nullptr;
-    blockSize = block != nullptr ? view.size() : 0;
+void attachSharedBlock(std::string name, platform::SharedRegion opened) {
+    std::lock_guard lock(blockMutex);
+    platform::closeSharedRegion(region);
+    blockName = std::move(name);
+    region = opened;
+    lastCheckMs = platform::monotonicMs();
+}
+
+void detachSharedBlock() {
+    std::lock_guard lock(blockMutex);
+    platform::closeSharedRegion(region);
+    blockName.clear();
 }
 
 bool sharedBlockAttached() {
-    return block != nullptr;
+    std::lock_guard lock(blockMutex);
+    return region.fd >= 0;
+}
+
+void recheckSharedBlock() {
+    std::lock_guard lock(blockMutex);
+    recheckLocked();
 }
 
 std::string readText(TextField field, std::size_t limit) {
-    if (!inBlock(field.offset, field.width)) return {};
-    const std::size_t most = std::min(field.width - 1, limit);
-    std::lock_guard lock(textMutex);
-    const char* text = reinterpret_cast<const char*>(block + field.offset);
-    return std::string(text, strnlen(text, most));
+    const auto lock = access();
+    if (!fits(field.offset, field.width)) return {};
+    std::vector<std::uint8_t> bytes(std::min(field.width - 1, limit));
+    if (!platform::readSharedRegion(region, field.offset, bytes)) {
+        reportShrunk();
+        return {};
+    }
+    const char* text = reinterpret_cast<const char*>(bytes.data());
+    return std::string(text, strnlen(text, bytes.size()));
 }
 
 bool writeText(TextField field, std::string_view text) {
-    if (!inBlock(field.offset, field.width)) return false;
-    const std::size_t n = std::min(text.size(), field.width - 1);
-    std::lock_guard lock(textMutex);
-    std::memcpy(block + field.offset, text.data(), n);
-    block[field.offset + n] = '\0';
+    const auto lock = access();
+    if (!fits(field.offset, field.width)) return false;
+    std::vector<std::uint8_t> bytes(std::min(text.size(), field.width - 1) + 1, 0);
+    std::memcpy(bytes.data(), text.data(), bytes.size() - 1);
+    // The whole field must be there, not only the bytes this text needs.
+    if (platform::sharedRegionSize(region) < field.offset + field.width ||
+        !platform::writeSharedRegion(region, field.offset, bytes)) {
+        reportShrunk();
+        return false;
+    }
     return true;
 }
 
 std::uint32_t readNumber(std::size_t offset) {
-    if (!inBlock(offset, 4)) return 0;
-    return std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(block + offset))
-        .load(std::memory_order_relaxed);
+    const auto lock = access();
+    std::array<std::uint8_t, 4> bytes{};
+    if (!fits(offset, 4)) return 0;
+    if (!platform::readSharedRegion(region, offset, bytes)) {
+        reportShrunk();
+        return 0;
+    }
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
 bool writeNumber(std::size_t offset, std::uint32_t value) {
-    if (!inBlock(offset, 4)) return false;
-    std::atomic_ref<std::uint32_t>(*reinterpret_cast<std::uint32_t*>(block + offset))
-        .store(value, std::memory_order_relaxed);
+    const auto lock = access();
+    if (!fits(offset, 4)) return false;
+    const std::array<std::uint8_t, 4> bytes{
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    if (!platform::writeSharedRegion(region, offset, bytes)) {
+        reportShrunk();
+        return false;
+    }
     return true;
 }
 

@@ -3,9 +3,10 @@
 // fields).
 #pragma once
 
+#include "platform/shared_memory.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -47,17 +48,27 @@ inline constexpr ContactField kContactFields[7] = {{kAdministratorName, "name"},
                                                    {kPager, "Pager"},
                                                    {kEmail, "EMail"}};
 
-// Publishes the mapped block (at least kSharedBlockSize bytes); done once by the start-up worker
-// before any reader exists.
-void attachSharedBlock(std::span<std::uint8_t> block);
+// Takes the opened region as this process's block, done by the start-up worker before any reader
+// exists; the block named `name` is served from then on, including one that replaces it.
+void attachSharedBlock(std::string name, platform::SharedRegion region);
+// Closes the block; every read is empty and every write refused from then on.
+void detachSharedBlock();
 bool sharedBlockAttached();
 
+// The block is the suite's meeting point and outlives either agent, but an administrator may
+// remove it and the in-band agent then make a new one: when the name no longer names the
+// attached block, the one it names now is served instead, if this process may trust it. The
+// accessors check at most once a second; this checks at once.
+void recheckSharedBlock();
+
 // A text, up to its terminator and at most min(width - 1, limit) characters; empty when no block
-// is attached.
+// is attached or the block no longer holds the field.
 std::string readText(TextField field, std::size_t limit = SIZE_MAX);
-// Stores text cut to width - 1 characters with its terminator; false when no block is attached.
+// Stores text cut to width - 1 characters with its terminator; false when no block is attached or
+// the block no longer holds the field.
 bool writeText(TextField field, std::string_view text);
 
+// 0 when the word cannot be read.
 std::uint32_t readNumber(std::size_t offset);
 bool writeNumber(std::size_t offset, std::uint32_t value);
 

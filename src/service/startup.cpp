@@ -62,30 +62,57 @@ std::string_view configuredDriverText() {
 }
 
 // An operator must learn that the installed driver and the configuration belong to different
-// models before the service ends.
-int refuseDriver() {
-    const std::string text =
-        platform::formatText("Configuration driver does mistake: %d", platform::lastError());
+// models before the service ends, and whether the configuration could be read at all.
+int refuseDriver(std::string_view expectedDriver) {
+    const std::string path = platform::profilePath(runtime::kConfigFile);
+    std::string why;
+    int error = 0;
+    if (!platform::fileReadable(path)) {
+        error = platform::lastError();
+        why = path + ": " + platform::errorText(error);
+    } else {
+        why = path + " names driver \"" + std::string(configuredDriverText()) +
+              "\" in [environment]; the installed driver is \"" + std::string(expectedDriver) +
+              "\"";
+    }
     platform::messageBox("The driver of the KORU-Agent is uncompatible !!\n You must reinstall "
                          "KORU-Agent for Windows NT.",
                          "Windows NT Agent", platform::kMessageOk);
-    runtime::reportEvent(runtime::kEventWarning, text);
+    runtime::reportEvent(
+        runtime::kEventWarning,
+        platform::formatText("Configuration driver does mistake: %d (%s)", error, why.c_str()));
     return 1;
 }
 
-// Waits for the in-band agent's block; false after the last retry.
-bool openAgentBlock(platform::SharedMapping& mapping) {
+enum class BlockOpen { Opened, Absent, Refused };
+
+// One attempt; a block that exists but may not be trusted, or is too small for the agent's
+// fields, is refused at once with the reason: waiting would not make it the suite's.
+BlockOpen tryAgentBlock(const std::string& name, platform::SharedRegion& region) {
+    std::string refusal;
+    if (platform::openSharedRegion(name, runtime::kSharedBlockSize, region, refusal))
+        return BlockOpen::Opened;
+    if (refusal.empty() && platform::lastError() == 2) return BlockOpen::Absent;
+    if (refusal.empty()) refusal = platform::errorText(platform::lastError());
+    const std::string text = "Shared agent block \"" + name + "\" is not taken: " + refusal;
+    platform::messageBox(text, "Koru-Agent", platform::kMessageOk);
+    runtime::reportEvent(runtime::kEventStartFailure, "MapViewOf File Failure: " + text);
+    return BlockOpen::Refused;
+}
+
+// Waits for the in-band agent's block; Absent after the last retry.
+BlockOpen openAgentBlock(platform::SharedRegion& region) {
     const std::string name = platform::sharedBlockName();
-    if (platform::openSharedMapping(name, mapping)) return true;
-    for (int retry = 1; retry <= kMappingRetries; ++retry) {
+    BlockOpen result = tryAgentBlock(name, region);
+    for (int retry = 1; retry <= kMappingRetries && result == BlockOpen::Absent; ++retry) {
         platform::sleepMs(kMappingRetryMs);
-        if (platform::openSharedMapping(name, mapping)) return true;
-        if (retry >= kFirstRetryWithServiceStart) {
+        result = tryAgentBlock(name, region);
+        if (result == BlockOpen::Absent && retry >= kFirstRetryWithServiceStart) {
             system::startService("SNMP");
             platform::sleepMs(kServiceStartWaitMs);
         }
     }
-    return false;
+    return result;
 }
 
 void adjustForModel() {
@@ -114,7 +141,8 @@ void adjustForModel() {
 int checkDriverCompatibility(std::span<const std::uint8_t> answer) {
     const inventory::AnswerSummary summary = inventory::summarizeConfigurationAnswer(answer);
     readConfiguredDriver();
-    if (configuredDriverText() != summary.expectedDriver) return refuseDriver();
+    if (configuredDriverText() != summary.expectedDriver)
+        return refuseDriver(summary.expectedDriver);
 
     if (!summary.olderDriver) {
         // The model file may give the product a friendlier name; the summary field keeps 19
@@ -180,21 +208,16 @@ void readEisaSlots() {
 int runStartUp() {
     if (!runtime::registerEventSource()) return 1;
 
-    platform::SharedMapping mapping;
-    if (!openAgentBlock(mapping)) {
+    platform::SharedRegion region;
+    const BlockOpen block = openAgentBlock(region);
+    if (block == BlockOpen::Refused) return 1;
+    if (block == BlockOpen::Absent) {
         platform::messageBox("Before start FARLINK you must start SNMP service", "Koru-Agent",
                              platform::kMessageQuestion);
         system::stopService(runtime::kServiceName);
         return 1;
     }
-    // The agent reads and writes the block's first bytes in place; a smaller region is not the
-    // in-band agent's block.
-    if (mapping.size < runtime::kSharedBlockSize) {
-        platform::closeSharedMapping(mapping);
-        runtime::reportEvent(runtime::kEventStartFailure, "MapViewOf File Failure");
-        return 1;
-    }
-    runtime::attachSharedBlock(std::span<std::uint8_t>(mapping.base, mapping.size));
+    runtime::attachSharedBlock(platform::sharedBlockName(), region);
 
     const std::string configPath = platform::profilePath(runtime::kConfigFile);
     if (!platform::fileExists(configPath)) {

@@ -59,7 +59,6 @@ void holdSleep(std::uint32_t milliseconds) {
 class WriteBack : public ::testing::Test {
   protected:
     void SetUp() override {
-        runtime::attachSharedBlock(block_);
         // An empty field and one filled to its last character reach the file as they are.
         const std::string texts[7] = {"Ada Keller", "555 0102",   "Main Street 1",     "555 0908",
                                       "",           "pager 7731", std::string(59, 'e')};
@@ -78,7 +77,6 @@ class WriteBack : public ::testing::Test {
     void TearDown() override {
         if (thread_.joinable()) stop();
         platform::setSleepHook(nullptr);
-        runtime::attachSharedBlock({});
     }
     void stop() {
         quit_.store(true);
@@ -90,7 +88,7 @@ class WriteBack : public ::testing::Test {
     std::uint32_t writes() const { return configurationWriteCount() - writesBefore_; }
     std::string file() const { return dir_.read("TESSEL.INI"); }
 
-    std::array<std::uint8_t, runtime::kSharedBlockSize> block_{};
+    farlink::testing::ScopedSharedBlock block_;
     farlink::testing::TempProfileDir dir_;
     std::atomic<bool> quit_{false};
     std::thread thread_;

@@ -5,6 +5,7 @@ import errno
 import fcntl
 import itertools
 import os
+import pwd
 import select
 import shutil
 import signal
@@ -373,23 +374,41 @@ def unique_block_name():
     return "farlink-e2e-%d-%d" % (os.getpid(), next(_block_numbers))
 
 
-class InBand:
-    """koru-inband serving a shared agent block filled from WINDIR's TESSEL.INI."""
+def remove_block(name):
+    """Removes a shared agent block a test made; it outlives both agents by design."""
+    try:
+        os.unlink("/dev/shm/" + name)
+    except OSError:
+        pass
 
-    def __init__(self, windir, block_name=None, env=None):
+
+class InBand:
+    """koru-inband serving a shared agent block filled from WINDIR's TESSEL.INI; `user` runs it
+    (and its show and set commands) as that user."""
+
+    def __init__(self, windir, block_name=None, env=None, user=None):
         self.windir = windir
+        self.user = user
         self.block_name = block_name or unique_block_name()
         self.env = dict(env if env is not None else os.environ, WINDIR=windir,
                         FARLINK_SHM_NAME=self.block_name)
         self.env.pop("NOTIFY_SOCKET", None)
         self.stderr = tempfile.TemporaryFile()
         self.proc = subprocess.Popen([inband_binary()], env=self.env, stdout=subprocess.PIPE,
-                                     stderr=self.stderr, stdin=subprocess.DEVNULL)
+                                     stderr=self.stderr, stdin=subprocess.DEVNULL,
+                                     **self._as_user())
         ready, _, _ = select.select([self.proc.stdout], [], [], READY_SECONDS)
         line = self.proc.stdout.readline().decode().strip() if ready else ""
         if line != "ready":
             self.stop()
             raise RuntimeError("koru-inband did not get ready: %r %s" % (line, self.errors()))
+
+    def _as_user(self):
+        """The options that run a program as self.user with that user's groups alone."""
+        if self.user is None:
+            return {}
+        entry = pwd.getpwnam(self.user)
+        return {"user": entry.pw_uid, "group": entry.pw_gid, "extra_groups": []}
 
     def errors(self):
         if self.stderr.closed:
@@ -400,7 +419,7 @@ class InBand:
     def run(self, *args):
         """Runs `koru-inband ARGS` on this block; (exit code, stdout, stderr)."""
         done = subprocess.run([inband_binary(), *args], env=self.env, capture_output=True,
-                              text=True, timeout=30)
+                              text=True, timeout=30, **self._as_user())
         return done.returncode, done.stdout, done.stderr
 
     def show(self):
@@ -418,19 +437,16 @@ class InBand:
     def alive(self):
         return self.proc.poll() is None
 
-    def stop(self):
-        """SIGTERM; the exit code, or None when it did not end in time (then killed)."""
+    def stop(self, keep_block=False):
+        """SIGTERM; the exit code, or None when it did not end in time (then killed). The block
+        stays when the program ends; the test removes it unless keep_block is set."""
         code = terminate(self.proc)
         self.proc.stdout.close()
         if not self.stderr.closed:
             self.saved_errors = self.errors()
             self.stderr.close()
-        if code != 0:
-            # Whatever ended it, the block must not outlive the test.
-            try:
-                os.unlink("/dev/shm/" + self.block_name)
-            except OSError:
-                pass
+        if not keep_block:
+            remove_block(self.block_name)
         return code
 
 
@@ -458,12 +474,13 @@ class Agent:
     in-band stand-in (the agent waits for the stand-in's shared block to start) and with the
     sample machine's KORU driver.
 
-    ini_text None leaves TESSEL.INI out; inband False starts no stand-in; machine None leaves
-    the agent to the host, which has no KORU driver; notify_socket names a socket to hand the
-    agent as systemd's NOTIFY_SOCKET."""
+    ini_text None leaves TESSEL.INI out; inband False starts no stand-in, an InBand shares a
+    running one (and its block); machine None leaves the agent to the host, which has no KORU
+    driver; notify_socket names a socket to hand the agent as systemd's NOTIFY_SOCKET; env
+    adds variables."""
 
     def __init__(self, line, ini_text=TESSEL_INI, inband=True, machine=SAMPLE_MACHINE,
-                 notify_socket=None):
+                 notify_socket=None, env=None):
         self.dir = tempfile.mkdtemp(prefix="farlink-e2e-")
         self.windir = os.path.join(self.dir, "windir")
         os.mkdir(self.windir)
@@ -473,11 +490,17 @@ class Agent:
                 f.write(ini_text)
         self.event_log = os.path.join(self.dir, "events.log")
         self.record = os.path.join(self.dir, "requests.log")
-        self.block_name = unique_block_name()
-        self.inband = InBand(self.windir, self.block_name) if inband else None
+        if isinstance(inband, InBand):
+            self.block_name = inband.block_name
+            self.inband = inband
+        else:
+            self.block_name = unique_block_name()
+            self.inband = InBand(self.windir, self.block_name) if inband else None
+        extra = env or {}
         env = dict(os.environ, WINDIR=self.windir, FARLINK_COM1=line,
                    FARLINK_EVENTLOG=self.event_log, FARLINK_SHM_NAME=self.block_name,
                    FARLINK_MACHINE_RECORD=self.record)
+        env.update(extra)
         env.pop("NOTIFY_SOCKET", None)
         if notify_socket is not None:
             env["NOTIFY_SOCKET"] = notify_socket
@@ -526,9 +549,10 @@ class Agent:
         return code
 
     def cleanup(self):
-        """Stops the in-band stand-in as well and removes the agent's files."""
+        """Stops the in-band stand-in as well and removes the agent's files and block."""
         if self.inband:
             self.inband.stop()
+        remove_block(self.block_name)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 

@@ -1,5 +1,5 @@
 """koru-inband, the in-band agent's stand-in: the block it makes from TESSEL.INI, its show and
-set commands, its readiness report to systemd and the removal of the block when it stops."""
+set commands, its readiness report to systemd, and the block outliving it."""
 
 import os
 import shutil
@@ -89,13 +89,27 @@ class InBandTest(unittest.TestCase):
             self.assertTrue(err, args)
         self.assertEqual(self.inband.show(), before)
 
-    def test_stop_removes_the_block(self):
-        self.assertEqual(self.inband.stop(), 0)
+    def test_the_block_outlives_the_program_until_removed(self):
+        self.inband.set("Pager", "555-0123")
+        self.assertEqual(self.inband.stop(keep_block=True), 0)
+        # Still there for the out-of-band agent, which keeps serving it meanwhile.
+        self.assertEqual(self.inband.show()["Pager"], "555-0123")
+        self.inband.set("name", "Between Runs")
+        # A new start takes the same block and fills it from the configuration again.
+        self.inband = h.InBand(self.windir, self.inband.block_name)
+        fields = self.inband.show()
+        self.assertEqual(fields["name"], "Grace Hopper")
+        self.assertEqual(fields["Pager"], "555-0123", "a field the file does not hold is kept")
+        code, _, err = self.inband.run("remove")
+        self.assertEqual(code, 0, err)
         code, _, err = self.inband.run("show")
         self.assertEqual(code, 1)
         self.assertIn(self.inband.block_name, err)
         code, _, _ = self.inband.run("set", "name", "x")
         self.assertEqual(code, 1)
+        code, _, err = self.inband.run("remove")
+        self.assertEqual(code, 1)
+        self.assertIn("No such file or directory", err)
 
 
 class InBandStartTest(unittest.TestCase):
@@ -118,8 +132,9 @@ class InBandStartTest(unittest.TestCase):
         with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as listener:
             listener.bind(path)
             listener.settimeout(h.READY_SECONDS)
-            env = dict(os.environ, WINDIR=self.dir, FARLINK_SHM_NAME=h.unique_block_name(),
-                       NOTIFY_SOCKET=path)
+            block = h.unique_block_name()
+            self.addCleanup(h.remove_block, block)
+            env = dict(os.environ, WINDIR=self.dir, FARLINK_SHM_NAME=block, NOTIFY_SOCKET=path)
             proc = subprocess.Popen([h.inband_binary()], env=env, stdout=subprocess.PIPE,
                                     stdin=subprocess.DEVNULL)
             try:

@@ -1,10 +1,17 @@
 #include "platform/shared_memory.h"
 
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <grp.h>
+#include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace farlink::platform {
 namespace {
@@ -12,41 +19,131 @@ namespace {
 // A region name of this test process alone, removed at the end whatever the test did.
 class SharedMemoryTest : public ::testing::Test {
   protected:
-    void TearDown() override { removeSharedMapping(name_); }
+    void TearDown() override {
+        closeSharedRegion(region_);
+        removeSharedRegion(name_);
+    }
+    std::string path() const { return "/dev/shm/" + name_; }
+    void chmodRegion(mode_t mode) const { ASSERT_EQ(::chmod(path().c_str(), mode), 0); }
+    std::string refusalOfOpen(std::size_t minimumSize = 816) {
+        SharedRegion opened;
+        std::string refusal;
+        EXPECT_FALSE(openSharedRegion(name_, minimumSize, opened, refusal));
+        EXPECT_EQ(opened.fd, -1);
+        return refusal;
+    }
+
     const std::string name_ = "farlink-test-" + std::to_string(::getpid()) + "-" +
                               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    SharedRegion region_;
+    std::string refusal_;
 };
 
-TEST_F(SharedMemoryTest, RegionIsZeroGrownToSizeSharedWholeAndOutlivesItsName) {
-    SharedMapping opened;
-    opened.size = 99; // stale values from the caller must not survive a failure
+TEST_F(SharedMemoryTest, MadeForItsOwnerOnlyZeroFilledAndTakenAgainGrown) {
+    SharedRegion absent;
     errno = 0;
-    EXPECT_FALSE(openSharedMapping(name_, opened));
+    EXPECT_FALSE(openSharedRegion(name_, 0, absent, refusal_));
     EXPECT_EQ(errno, 2);
-    EXPECT_EQ(opened.base, nullptr);
-    EXPECT_EQ(opened.size, 0u);
+    EXPECT_EQ(refusal_, "") << "an absent region is not a refused one";
 
-    SharedMapping created;
-    ASSERT_TRUE(createSharedMapping(name_, 100, created));
-    created.base[99] = 7;
-    closeSharedMapping(created);
-    ASSERT_TRUE(createSharedMapping(name_, 816, created));
-    ASSERT_EQ(created.size, 816u);
-    for (std::size_t i = 0; i < created.size; ++i)
-        ASSERT_EQ(created.base[i], i == 99 ? 7 : 0) << "existing content stays, the rest is zero";
+    ASSERT_TRUE(createSharedRegion(name_, 100, region_, refusal_)) << refusal_;
+    struct stat info {};
+    ASSERT_EQ(::stat(path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "whatever the umask and the old default of 0660";
+    const std::vector<std::uint8_t> seven{7};
+    ASSERT_TRUE(writeSharedRegion(region_, 99, seven));
+    closeSharedRegion(region_);
 
-    ASSERT_TRUE(openSharedMapping(name_, opened));
-    EXPECT_EQ(opened.size, 816u) << "the whole region is mapped";
-    ASSERT_TRUE(removeSharedMapping(name_));
-    SharedMapping absent;
-    EXPECT_FALSE(openSharedMapping(name_, absent));
-    // Mappings made before the removal still share the region.
-    created.base[815] = 0x5A;
-    EXPECT_EQ(opened.base[815], 0x5A);
-    closeSharedMapping(opened);
-    EXPECT_EQ(opened.base, nullptr);
-    EXPECT_EQ(opened.size, 0u);
-    closeSharedMapping(created);
+    // Another start takes the existing region, keeps its bytes and grows it with zeros.
+    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_)) << refusal_;
+    ASSERT_EQ(sharedRegionSize(region_), 816u);
+    std::vector<std::uint8_t> bytes(816, 0xEE);
+    ASSERT_TRUE(readSharedRegion(region_, 0, bytes));
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        ASSERT_EQ(bytes[i], i == 99 ? 7 : 0) << i;
+
+    SharedRegion opened;
+    ASSERT_TRUE(openSharedRegion(name_, 816, opened, refusal_)) << refusal_;
+    ASSERT_TRUE(writeSharedRegion(opened, 815, seven));
+    std::vector<std::uint8_t> last(1);
+    ASSERT_TRUE(readSharedRegion(region_, 815, last));
+    EXPECT_EQ(last[0], 7) << "both handles reach one region";
+    closeSharedRegion(opened);
+}
+
+TEST_F(SharedMemoryTest, ReadsAndWritesStayWithinWhatTheRegionHoldsNow) {
+    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_));
+    std::vector<std::uint8_t> four(4, 1);
+    EXPECT_FALSE(writeSharedRegion(region_, 813, four));
+    EXPECT_FALSE(writeSharedRegion(region_, SIZE_MAX - 1, four));
+    EXPECT_EQ(sharedRegionSize(region_), 816u) << "a write never grows the region";
+    EXPECT_FALSE(readSharedRegion(region_, 813, four));
+
+    // Another process cuts the region: no fault, only refused reads and writes past its end.
+    std::filesystem::resize_file(path(), 10);
+    EXPECT_FALSE(readSharedRegion(region_, 700, four));
+    EXPECT_FALSE(writeSharedRegion(region_, 700, four));
+    EXPECT_EQ(sharedRegionSize(region_), 10u);
+    EXPECT_TRUE(readSharedRegion(region_, 6, four));
+    EXPECT_EQ(refusalOfOpen(), "it holds 10 bytes, fewer than 816");
+}
+
+TEST_F(SharedMemoryTest, TheNameIsFollowedThroughRemovalAndReplacement) {
+    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_));
+    EXPECT_TRUE(sharedRegionStillNamed(name_, region_));
+    ASSERT_TRUE(removeSharedRegion(name_));
+    EXPECT_FALSE(sharedRegionStillNamed(name_, region_));
+    std::vector<std::uint8_t> byte{9};
+    EXPECT_TRUE(writeSharedRegion(region_, 0, byte)) << "an open region outlives its name";
+
+    SharedRegion replacement;
+    ASSERT_TRUE(createSharedRegion(name_, 816, replacement, refusal_));
+    EXPECT_FALSE(sharedRegionStillNamed(name_, region_));
+    EXPECT_TRUE(sharedRegionStillNamed(name_, replacement));
+    closeSharedRegion(replacement);
+}
+
+TEST_F(SharedMemoryTest, ARegionOthersMayWriteIsRefusedUnlessItsGroupIsTheConfiguredOne) {
+    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_));
+    chmodRegion(0666);
+    EXPECT_EQ(refusalOfOpen(), "every user may write it (mode 0666)");
+    SharedRegion again;
+    EXPECT_FALSE(createSharedRegion(name_, 816, again, refusal_)) << "nor adopted by a new start";
+    EXPECT_EQ(refusal_, "every user may write it (mode 0666)");
+
+    chmodRegion(0660);
+    EXPECT_NE(refusalOfOpen().find("its group may write it (mode 0660)"), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(::stat(path().c_str(), &info), 0);
+    const std::string group = std::to_string(info.st_gid);
+    {
+        testing::ScopedEnv sharing("FARLINK_SHM_GROUP", "no-such-group-here");
+        EXPECT_EQ(refusalOfOpen(), "FARLINK_SHM_GROUP names no group: no-such-group-here");
+    }
+    // The group of the region is the one configured: its members are the suite.
+    struct group* entry = ::getgrgid(info.st_gid);
+    ASSERT_NE(entry, nullptr);
+    testing::ScopedEnv sharing("FARLINK_SHM_GROUP", entry->gr_name);
+    SharedRegion opened;
+    EXPECT_TRUE(openSharedRegion(name_, 816, opened, refusal_)) << refusal_;
+    closeSharedRegion(opened);
+
+    // Made afresh with a group configured: read-write for that group too.
+    closeSharedRegion(region_);
+    removeSharedRegion(name_);
+    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_)) << refusal_;
+    ASSERT_EQ(::stat(path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0660u);
+    EXPECT_EQ(info.st_gid, entry->gr_gid);
+}
+
+TEST_F(SharedMemoryTest, ARegionOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving the region to another user needs root";
+    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_));
+    struct passwd* nobody = ::getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "this system has no user nobody";
+    ASSERT_EQ(::chown(path().c_str(), nobody->pw_uid, static_cast<gid_t>(-1)), 0);
+    EXPECT_EQ(refusalOfOpen(), "it belongs to nobody, not to root");
 }
 
 } // namespace

@@ -1,9 +1,15 @@
 // The accessors of the shared agent block that the contact table and the write-back read through.
 #include "runtime/shared_block.h"
 
+#include "platform/event_log.h"
+#include "runtime/events.h"
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace farlink::runtime {
@@ -11,21 +17,43 @@ namespace {
 
 class SharedBlockAccess : public ::testing::Test {
   protected:
-    void SetUp() override { attachSharedBlock(bytes_); }
-    void TearDown() override { attachSharedBlock({}); }
+    void SetUp() override {
+        platform::useMemoryEventLog();
+        platform::clearLoggedEvents();
+        resetEventLimits();
+    }
+    std::string path() const { return "/dev/shm/" + block_.name(); }
+    // A block of the same name made anew, as the in-band agent makes one after a removal.
+    void replaceBlock(std::uint8_t fill, mode_t mode = 0600) {
+        ASSERT_TRUE(platform::removeSharedRegion(block_.name()));
+        platform::SharedRegion fresh;
+        std::string refusal;
+        ASSERT_TRUE(platform::createSharedRegion(block_.name(), kSharedBlockSize, fresh, refusal));
+        ASSERT_TRUE(platform::writeSharedRegion(fresh, 0,
+                                                std::vector<std::uint8_t>(kSharedBlockSize, fill)));
+        platform::closeSharedRegion(fresh);
+        ASSERT_EQ(::chmod(path().c_str(), mode), 0);
+    }
+    std::vector<std::string> eventTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& event : platform::loggedEvents())
+            texts.push_back(event.strings.empty() ? "" : event.strings[0]);
+        return texts;
+    }
 
-    std::vector<std::uint8_t> bytes_ = std::vector<std::uint8_t>(kSharedBlockSize, 0xAA);
+    testing::ScopedSharedBlock block_{kSharedBlockSize, 0xAA};
 };
 
 TEST_F(SharedBlockAccess, TextIsCutToItsFieldWithTerminatorAndLeavesTheNextFieldAlone) {
     ASSERT_TRUE(writeText(kAdministratorName, std::string(50, 'n')));
     EXPECT_EQ(readText(kAdministratorName), std::string(39, 'n'));
-    EXPECT_EQ(bytes_[39], 0);
-    EXPECT_EQ(bytes_[40], 0xAA); // office phone untouched
+    std::vector<std::uint8_t> bytes = block_.bytes();
+    EXPECT_EQ(bytes[39], 0);
+    EXPECT_EQ(bytes[40], 0xAA); // office phone untouched
 
     ASSERT_TRUE(writeText(kOfficePhone, "555"));
     EXPECT_EQ(readText(kOfficePhone), "555");
-    EXPECT_EQ(bytes_[44], 0xAA); // the rest of the field keeps what it held
+    EXPECT_EQ(block_.bytes()[44], 0xAA); // the rest of the field keeps what it held
 }
 
 TEST_F(SharedBlockAccess, TextWithoutTerminatorIsReadToItsFieldOnly) {
@@ -37,31 +65,65 @@ TEST_F(SharedBlockAccess, TextWithoutTerminatorIsReadToItsFieldOnly) {
 
 TEST_F(SharedBlockAccess, TheLastWordIsServedAndFieldsPastTheBlockAreRefused) {
     ASSERT_TRUE(writeNumber(kUsedVolumeThresholds + 4 * 25, 0x2A)); // the 26th volume
-    EXPECT_EQ(bytes_[812], 0x2A);                                   // little-endian
+    EXPECT_EQ(block_.bytes()[812], 0x2A);                           // little-endian
     EXPECT_EQ(readNumber(kUsedVolumeThresholds + 4 * 25), 42u);
-    const std::vector<std::uint8_t> before = bytes_;
+    const std::vector<std::uint8_t> before = block_.bytes();
     EXPECT_EQ(readNumber(kSharedBlockSize - 2), 0u);
     EXPECT_FALSE(writeNumber(kSharedBlockSize - 3, 7));
     EXPECT_FALSE(writeNumber(SIZE_MAX - 1, 7));
     EXPECT_FALSE(writeText({kSharedBlockSize - 10, 20}, "x"));
     EXPECT_EQ(readText({kSharedBlockSize, 4}), "");
-    EXPECT_EQ(bytes_, before);
+    EXPECT_EQ(block_.bytes(), before);
+}
+
+TEST_F(SharedBlockAccess, ABlockCutByAnotherProcessIsNeverReadPastItsEnd) {
+    std::filesystem::resize_file(path(), 100);
+    EXPECT_EQ(readText(kAdministratorName), std::string(39, '\xAA')) << "still within the block";
+    EXPECT_EQ(readText(kOfficeAddress), "");
+    EXPECT_FALSE(writeText(kOfficeAddress, "x"));
+    EXPECT_EQ(readNumber(kMemoryThreshold), 0u);
+    EXPECT_FALSE(writeNumber(kMemoryThreshold, 1));
+    EXPECT_EQ(block_.bytes().size(), 100u) << "a refused write does not grow it back";
+    // Told once, however many accesses fail.
+    ASSERT_EQ(eventTexts().size(), 1u);
+    EXPECT_NE(eventTexts()[0].find("holds only 100 bytes, fewer than the agent's 816"),
+              std::string::npos)
+        << eventTexts()[0];
+}
+
+TEST_F(SharedBlockAccess, ABlockMadeAnewIsServedAndAForeignOneIsNot) {
+    ASSERT_TRUE(writeNumber(kMemoryThreshold, 11));
+    // Removed and not made again yet: the block in hand still holds the suite's values.
+    ASSERT_TRUE(platform::removeSharedRegion(block_.name()));
+    recheckSharedBlock();
+    EXPECT_EQ(readNumber(kMemoryThreshold), 11u);
+
+    // Made anew by someone who lets every user write it: refused, the old one stays.
+    platform::SharedRegion foreign;
+    std::string refusal;
+    ASSERT_TRUE(platform::createSharedRegion(block_.name(), kSharedBlockSize, foreign, refusal));
+    platform::closeSharedRegion(foreign);
+    ASSERT_EQ(::chmod(path().c_str(), 0666), 0);
+    recheckSharedBlock();
+    EXPECT_EQ(readNumber(kMemoryThreshold), 11u);
+    ASSERT_EQ(eventTexts().size(), 1u);
+    EXPECT_NE(eventTexts()[0].find("does not take: every user may write it"), std::string::npos);
+
+    // Made anew by the in-band agent: served from then on, and written to.
+    replaceBlock(0x01);
+    recheckSharedBlock();
+    EXPECT_EQ(readNumber(kMemoryThreshold), 0x01010101u);
+    ASSERT_TRUE(writeNumber(kMemoryThreshold, 12));
+    EXPECT_EQ(block_.bytes()[kMemoryThreshold], 12);
 }
 
 TEST(SharedBlockDetached, EverythingIsEmptyAndNothingIsWritten) {
-    attachSharedBlock({});
+    detachSharedBlock();
     EXPECT_FALSE(sharedBlockAttached());
     EXPECT_EQ(readText(kAdministratorName), "");
     EXPECT_FALSE(writeText(kAdministratorName, "x"));
     EXPECT_EQ(readNumber(kMemoryThreshold), 0u);
     EXPECT_FALSE(writeNumber(kMemoryThreshold, 1));
-
-    // A region smaller than the agent's fields is not taken.
-    std::vector<std::uint8_t> small(kSharedBlockSize - 1, 0);
-    attachSharedBlock(small);
-    EXPECT_FALSE(sharedBlockAttached());
-    EXPECT_FALSE(writeNumber(kMemoryThreshold, 1));
-    EXPECT_EQ(small[700], 0);
 }
 
 } // namespace

@@ -69,7 +69,7 @@ class MachineTest : public ::testing::Test {
         machine.shmName = shmName;
         // Whatever an earlier case of the same process gathered is forgotten.
         inventory::resetDmi();
-        attachSharedBlock({});
+        detachSharedBlock();
         driverItemRowCounts = {};
         table13FirstRowAbsent = table13SecondRowAbsent = 0;
         configurationAnswer = {};
@@ -84,8 +84,7 @@ class MachineTest : public ::testing::Test {
             machine.sleeps.push_back(milliseconds);
             if (milliseconds == 2000 &&
                 countOf(machine.sleeps, 2000) == machine.mappingAppearsAtRetry) {
-                platform::SharedMapping mapping;
-                platform::createSharedMapping(machine.shmName, kSharedBlockSize, mapping);
+                createRegion(machine.shmName, kSharedBlockSize);
             }
         });
         setThreadStarter([](std::function<void()>) {
@@ -98,12 +97,20 @@ class MachineTest : public ::testing::Test {
         platform::setSleepHook(nullptr);
         setThreadStarter(nullptr);
         setProcessExit(nullptr);
-        platform::removeSharedMapping(shmName);
+        detachSharedBlock();
+        platform::removeSharedRegion(shmName);
     }
 
+    // The in-band agent's block as it makes it, left to the agent to find.
+    static bool createRegion(const std::string& name, std::size_t size) {
+        platform::SharedRegion region;
+        std::string refusal;
+        const bool made = platform::createSharedRegion(name, size, region, refusal);
+        platform::closeSharedRegion(region);
+        return made;
+    }
     void createBlock(std::size_t size = kSharedBlockSize) {
-        platform::SharedMapping mapping;
-        ASSERT_TRUE(platform::createSharedMapping(shmName, size, mapping));
+        ASSERT_TRUE(createRegion(shmName, size));
     }
 
     // The KORU driver of the image answers `code` with these bytes.

@@ -7,6 +7,9 @@
 #include "runtime/shared_block.h"
 
 #include <cstring>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace farlink::service {
 namespace {
@@ -126,13 +129,31 @@ TEST_F(StartUp, BlockNeverAppearingTellsTheOperatorStopsTheServiceAndEndsWithOne
     EXPECT_EQ(machine.threadsStarted, 0);
 }
 
-TEST_F(StartUp, BlockSmallerThanTheAgentsFieldsIsAMappingFailure) {
+// Waiting would not make such a block the suite's: refused at once, with the reason.
+TEST_F(StartUp, ABlockTooSmallOrWritableByOthersIsRefusedAtOnce) {
     createBlock(100);
     configure("N/A");
     EXPECT_EQ(runStartUp(), 1);
     ASSERT_EQ(platform::loggedEvents().size(), 1u);
     EXPECT_EQ(platform::loggedEvents()[0].id, 0x40060001u);
-    EXPECT_EQ(platform::loggedEvents()[0].strings[0], "MapViewOf File Failure");
+    EXPECT_EQ(platform::loggedEvents()[0].strings[0],
+              "MapViewOf File Failure: Shared agent block \"" + shmName +
+                  "\" is not taken: it holds 100 bytes, fewer than 816");
+    EXPECT_FALSE(sharedBlockAttached());
+
+    platform::clearLoggedEvents();
+    platform::removeSharedRegion(shmName);
+    createBlock();
+    ASSERT_EQ(::chmod(("/dev/shm/" + shmName).c_str(), 0666), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(runStartUp(), 1);
+    const std::string shown = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(shown.find("is not taken: every user may write it (mode 0666)"), std::string::npos)
+        << shown;
+    ASSERT_EQ(platform::loggedEvents().size(), 1u);
+    EXPECT_NE(platform::loggedEvents()[0].strings[0].find("every user may write it"),
+              std::string::npos);
+    EXPECT_TRUE(machine.sleeps.empty());
     EXPECT_FALSE(sharedBlockAttached());
 }
 
@@ -183,9 +204,35 @@ TEST_P(OlderDriver, AnyOtherDriverValueIsRefused) {
     EXPECT_NE(shown.find("The driver of the KORU-Agent is uncompatible !!"), std::string::npos);
     ASSERT_EQ(platform::loggedEvents().size(), 1u);
     EXPECT_EQ(platform::loggedEvents()[0].id, 0x40060004u);
-    EXPECT_EQ(
-        platform::loggedEvents()[0].strings[0].rfind("Configuration driver does mistake: ", 0), 0u);
+    // The text says what the configuration names against what is installed.
+    EXPECT_EQ(platform::loggedEvents()[0].strings[0],
+              "Configuration driver does mistake: 0 (" + windir.path() +
+                  "/TESSEL.INI names driver \"" + GetParam() +
+                  "\" in [environment]; the installed driver is \"N/A\")");
     EXPECT_EQ(machine.threadsStarted, 0);
+}
+
+TEST_F(OlderDriver, AConfigurationThatCannotBeReadIsNamedWithTheReason) {
+    configure("N/A");
+    const std::string ini = windir.path() + "/TESSEL.INI";
+    ASSERT_EQ(::chmod(ini.c_str(), 0), 0);
+    // Root reads any file: it reads this one as nobody, who may not even enter the directory.
+    const struct passwd* nobody = ::getpwnam("nobody");
+    const bool asNobody = ::geteuid() == 0 && nobody != nullptr;
+    if (::geteuid() == 0 && !asNobody) GTEST_SKIP() << "root reads any file and there is no nobody";
+    if (asNobody) {
+        ASSERT_EQ(::seteuid(nobody->pw_uid), 0);
+    }
+    Bytes a = answerHeader(0, 0);
+    a.resize(62, 0);
+    const int result = checkDriverCompatibility(a);
+    if (asNobody) {
+        ASSERT_EQ(::seteuid(0), 0);
+    }
+    EXPECT_EQ(result, 1);
+    ASSERT_EQ(platform::loggedEvents().size(), 1u);
+    EXPECT_EQ(platform::loggedEvents()[0].strings[0],
+              "Configuration driver does mistake: 13 (" + ini + ": Permission denied)");
 }
 
 // Case matters, and the older driver is not matched by its product name.

@@ -1,5 +1,11 @@
 #include "support/test_support.h"
 
+#include "platform/shared_memory.h"
+#include "runtime/shared_block.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +86,37 @@ std::string TempProfileDir::read(const std::string& name) const {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+ScopedSharedBlock::ScopedSharedBlock(std::size_t size, std::uint8_t fill) {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    name_ = "farlink-test-" + std::to_string(::getpid()) + "-" +
+            (test != nullptr ? std::string(test->name()) : std::string("block"));
+    for (char& c : name_)
+        if (c == '/') c = '_';
+    platform::removeSharedRegion(name_); // a leftover of a crashed run with the same pid
+    platform::SharedRegion region;
+    std::string refusal;
+    if (!platform::createSharedRegion(name_, size, region, refusal))
+        throw std::runtime_error("cannot create shared block " + name_ + ": " + refusal);
+    platform::writeSharedRegion(region, 0, std::vector<std::uint8_t>(size, fill));
+    runtime::attachSharedBlock(name_, region);
+}
+
+ScopedSharedBlock::~ScopedSharedBlock() {
+    runtime::detachSharedBlock();
+    platform::removeSharedRegion(name_);
+}
+
+std::vector<std::uint8_t> ScopedSharedBlock::bytes() const {
+    platform::SharedRegion region;
+    std::string refusal;
+    std::vector<std::uint8_t> content;
+    if (!platform::openSharedRegion(name_, 0, region, refusal)) return content;
+    content.resize(platform::sharedRegionSize(region));
+    platform::readSharedRegion(region, 0, content);
+    platform::closeSharedRegion(region);
+    return content;
 }
 
 } // namespace farlink::testing

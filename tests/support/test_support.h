@@ -45,6 +45,22 @@ class TempProfileDir {
     ScopedEnv windir_;
 };
 
+// A shared agent block of the test's own (a region named after the process and test), attached
+// as this process's block while the object lives, then detached and removed.
+class ScopedSharedBlock {
+  public:
+    explicit ScopedSharedBlock(std::size_t size = 816, std::uint8_t fill = 0);
+    ~ScopedSharedBlock();
+    ScopedSharedBlock(const ScopedSharedBlock&) = delete;
+    ScopedSharedBlock& operator=(const ScopedSharedBlock&) = delete;
+    const std::string& name() const { return name_; }
+    // What the region holds now, whole.
+    std::vector<std::uint8_t> bytes() const;
+
+  private:
+    std::string name_;
+};
+
 // How many times `line` occurs in `text`.
 inline int countLines(const std::string& text, const std::string& line) {
     int n = 0;

@@ -30,19 +30,17 @@ const std::string kTexts[7] = {
 class ContactTable : public ::testing::Test {
   protected:
     void SetUp() override {
-        runtime::attachSharedBlock(block_);
         for (int c = 0; c < 7; ++c)
             runtime::writeText(runtime::kContactFields[c].field, kTexts[c]);
         runtime::agentSettings.contactRowCount.store(1, relaxed);
         runtime::configChanged.store(0, relaxed);
         dir_.write("TESSEL.INI", "[environment]\npassword=x\n");
     }
-    void TearDown() override { runtime::attachSharedBlock({}); }
 
     std::uint32_t get(GroupRequest& r) { return r.run(contactTableGet, {4, 18, 1}); }
     std::uint32_t set(GroupRequest& r) { return r.run(contactTableSet, {4, 18, 1}); }
 
-    std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(runtime::kSharedBlockSize, 0);
+    testing::ScopedSharedBlock block_;
     testing::TempProfileDir dir_;
 };
 
@@ -100,12 +98,12 @@ TEST_F(ContactTable, SetTextMustFitItsFieldAndTheFile) {
     GroupRequest r(snmp::kSetRequest);
     r.addText({4, 18, 1, 2, 0}, std::string(39, '7')); // office phone: 40 bytes with the terminator
     r.addText({4, 18, 1, 1, 0}, std::string(40, 'x')); // the name has no room for 40 characters
-    const auto before = block_;
+    const auto before = block_.bytes();
     EXPECT_EQ(set(r), snmp::kBadValue);
     EXPECT_EQ(r.record.errorIndex, 2u);
     EXPECT_EQ(runtime::readText(runtime::kOfficePhone), std::string(39, '7'));
     EXPECT_EQ(runtime::readText(runtime::kAdministratorName), kTexts[0]);
-    EXPECT_EQ(block_[80], before[80]); // nothing spilled into the office address
+    EXPECT_EQ(block_.bytes()[80], before[80]); // nothing spilled into the office address
 
     // A line break could never be written back to TESSEL.INI: refused, not served unwritten.
     for (const char* text : {"555 0199\r\nEMail=x", "555\n0199", "555\r"}) {
@@ -142,10 +140,10 @@ TEST_F(ContactTable, SetOfTheInstanceColumnIsNoSuchNameAndTheRestApplies) {
 TEST_F(ContactTable, SetOfAnotherRowChangesNothing) {
     GroupRequest r(snmp::kSetRequest);
     r.addText({4, 18, 1, 1, 1}, "Somebody Else");
-    const auto before = block_;
+    const auto before = block_.bytes();
     EXPECT_EQ(set(r), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 1u);
-    EXPECT_EQ(block_, before);
+    EXPECT_EQ(block_.bytes(), before);
     EXPECT_EQ(runtime::configChanged.load(), 0u);
 }
 
@@ -159,13 +157,13 @@ std::string guarded(const std::string& text, const std::string& keyword) {
 
 TEST_F(ContactTable, SetWithKeywordNeedsTheRightOne) {
     dir_.write("TESSEL.INI", "[environment]\nkeyword=Sesam\n");
-    const auto before = block_;
+    const auto before = block_.bytes();
 
     GroupRequest wrong(snmp::kSetRequest);
     wrong.addText({4, 18, 1, 2, 0}, guarded("555 99 99", "sesam"));
     EXPECT_EQ(set(wrong), snmp::kBadValue);
     EXPECT_EQ(wrong.record.errorIndex, 1u);
-    EXPECT_EQ(block_, before);
+    EXPECT_EQ(block_.bytes(), before);
     EXPECT_EQ(runtime::configChanged.load(), 0u);
 
     GroupRequest right(snmp::kSetRequest);
