@@ -11,7 +11,7 @@ namespace {
 
 // Bytes an OCTET STRING value may carry: the value word never reaches past the value bytes.
 std::uint32_t textLength(const VarBind& binding) {
-    return std::min<std::uint32_t>(binding.valueWord, kValueBytes);
+    return std::min<std::uint32_t>(binding.valueWord, kLongValueBytes);
 }
 
 std::uint32_t valueFieldSize(const VarBind& binding) {
@@ -210,11 +210,23 @@ void setInteger(VarBind& binding, std::uint32_t value) {
     binding.valueWord = value;
 }
 
-void setText(VarBind& binding, std::string_view text) {
-    const std::size_t length = std::min(text.size(), kValueBytes);
+namespace {
+
+void storeText(VarBind& binding, std::string_view text, std::size_t limit) {
+    const std::size_t length = std::min(text.size(), limit);
     if (length != 0) std::memcpy(binding.valueBytes.data(), text.data(), length);
     binding.valueTag = kTagOctetString;
     binding.valueWord = static_cast<std::uint32_t>(length);
+}
+
+} // namespace
+
+void setText(VarBind& binding, std::string_view text) {
+    storeText(binding, text, kValueBytes);
+}
+
+void setLongText(VarBind& binding, std::string_view text) {
+    storeText(binding, text, kLongValueBytes);
 }
 
 } // namespace farlink::snmp

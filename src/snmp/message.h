@@ -16,6 +16,8 @@ inline constexpr std::size_t kMaxMessageSize = 512; // received message, tag and
 inline constexpr std::size_t MAXBUILDSIZE = 512;    // response message content
 inline constexpr std::size_t kMaxResponseSize = MAXBUILDSIZE + 4; // with tag and length octets
 inline constexpr std::size_t kValueBytes = 80;
+// Room for the one answer that must go out longer than a value (the threshold message).
+inline constexpr std::size_t kLongValueBytes = 128;
 inline constexpr std::size_t kCommunityArea = 80;
 
 // The agent's fixed community.
@@ -30,9 +32,11 @@ inline constexpr std::uint32_t kGenErr = 5;
 struct VarBind {
     Oid name;
     std::uint8_t valueTag = kTagNull;
-    std::uint32_t valueWord =
-        0; // INTEGER value, OCTET STRING length (at most 80), else received length
-    std::array<std::uint8_t, kValueBytes> valueBytes{};
+    // INTEGER value, OCTET STRING length (at most 80, or 128 for a long answer), else the
+    // received length.
+    std::uint32_t valueWord = 0;
+    // Received values keep their first 80 bytes; only setLongText fills the rest.
+    std::array<std::uint8_t, kLongValueBytes> valueBytes{};
 };
 
 struct RequestRecord {
@@ -67,5 +71,7 @@ std::size_t encodedMessageLength(std::span<const std::uint8_t> out);
 // Answers a binding: an INTEGER, or an OCTET STRING cut to the 80 value bytes.
 void setInteger(VarBind& binding, std::uint32_t value);
 void setText(VarBind& binding, std::string_view text);
+// An OCTET STRING cut to 128 bytes, for an answer that would lose its point at 80.
+void setLongText(VarBind& binding, std::string_view text);
 
 } // namespace farlink::snmp

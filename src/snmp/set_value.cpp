@@ -60,7 +60,7 @@ std::uint32_t littleEndianWord(const VarBind& binding) {
 
 // Copies `length` value bytes and a terminator into text; false when they do not fit.
 bool copyText(const VarBind& binding, std::size_t length, std::span<char> text) {
-    if (length > binding.valueBytes.size() || length + 1 > text.size()) return false;
+    if (length > kValueBytes || length + 1 > text.size()) return false;
     std::copy_n(binding.valueBytes.begin(), length, text.begin());
     text[length] = '\0';
     return true;

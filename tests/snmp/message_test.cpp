@@ -284,7 +284,7 @@ TEST(EncodeResponse, SetValuesAndHandlerAnswersGoBackAsTheRecordHoldsThem) {
         {hexBytes("02 01 FF"), hexBytes("02 04 FF FF FF FF")}, // -1 stays -1
         {octets(stringOf(150)), octets(stringOf(80))},         // the first 80 bytes kept
         {hexBytes("41 01 05"), hexBytes("05 00")},             // a type the encoder cannot write
-        {hexBytes("05 00"), octets(std::string(80, 'z'))},
+        {hexBytes("05 00"), octets(std::string(kLongValueBytes, 'z'))},
         {hexBytes("05 00"), octets(std::string(80, 'q'))},
         {hexBytes("04 00"), hexBytes("04 00")},
         // An unsigned word in five bytes is the same 32 bits as a negative number in four.

@@ -59,7 +59,7 @@ struct GroupRequest {
         snmp::VarBind& b = add(below);
         b.valueTag = snmp::kTagOctetString;
         b.valueWord = static_cast<std::uint32_t>(text.size());
-        std::copy_n(text.begin(), std::min(text.size(), b.valueBytes.size()), b.valueBytes.begin());
+        std::copy_n(text.begin(), std::min(text.size(), snmp::kValueBytes), b.valueBytes.begin());
         return b;
     }
 
