@@ -1,0 +1,259 @@
+#include "perf/counter_groups.h"
+
+#include "inventory/disks.h"
+#include "perf/perf_reader.h"
+#include "platform/perf_layout.h"
+#include "platform/perf_names.h"
+#include "support/group_request.h"
+#include "support/perf_block.h"
+#include "support/test_support.h"
+#include "system/services.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace farlink::perf {
+namespace {
+
+namespace pl = platform::perf_layout;
+using platform::perfIndex;
+using snmp::kGetNextRequest;
+using snmp::kGetRequest;
+using snmp::kNoSuchName;
+using testing::GroupRequest;
+using testing::perfBlock;
+using testing::PerfObject;
+
+// Every counter of an object as a raw count of `base` + its position, one row per instance.
+PerfObject rawObject(const char* name, std::initializer_list<const char*> counters,
+                     std::size_t instances, std::uint64_t base) {
+    PerfObject object{platform::findPerfIndex(name), {}, instances > 0, {}};
+    for (const char* counter : counters)
+        object.counters.push_back({platform::findPerfIndex(counter), pl::kCounterRawCount});
+    for (std::size_t i = 0; i < std::max<std::size_t>(instances, 1); ++i) {
+        std::vector<std::uint64_t> values;
+        for (std::size_t j = 0; j < object.counters.size(); ++j)
+            values.push_back(base + 100 * i + j);
+        object.rows.push_back({std::to_string(i), values});
+    }
+    return object;
+}
+
+class CounterGroupTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(loadCounterNames(platform::perfCountersValue()), 0); }
+    void TearDown() override { resetPerformanceReader(); }
+};
+
+TEST_F(CounterGroupTest, SystemScalarsStepColumnByColumnAndEndAtTheInstance) {
+    walkPerformanceBlock(perfBlock({rawObject(
+        "System", {"% Total Processor Time", "% Total Privileged Time", "% Total User Time"}, 0,
+        7)}));
+    GroupRequest next(kGetNextRequest);
+    next.add({4, 65, 1, 3});
+    next.add({4, 65, 1, 3, 0});
+    EXPECT_EQ(next.run(systemCountersGet, {4, 65, 1}), kNoSuchName);
+    EXPECT_EQ(next.binds[0].name.count, 13);
+    EXPECT_EQ(next.binds[0].name.sub[12], 0u);
+    EXPECT_EQ(next.binds[0].valueWord, 9u) << "% Total User Time";
+    EXPECT_EQ(next.record.errorIndex, 2);
+
+    GroupRequest get(kGetRequest);
+    get.add({4, 65, 1, 1});
+    get.add({4, 65, 1, 2, 0});
+    EXPECT_EQ(get.run(systemCountersGet, {4, 65, 1}), 0u);
+    EXPECT_EQ(get.binds[0].valueWord, 7u);
+    EXPECT_EQ(get.binds[1].valueWord, 8u);
+}
+
+TEST_F(CounterGroupTest, PagingScalarsTurnPagesIntoBytes) {
+    walkPerformanceBlock(perfBlock(
+        {rawObject("Memory",
+                   {"Page Faults/sec", "Transition Faults/sec", "Write Copies/sec",
+                    "Page Reads/sec", "Page Writes/sec", "Pages Input/sec", "Pages Output/sec"},
+                   0, 10)}));
+    GroupRequest get(kGetRequest);
+    for (std::uint32_t c = 1; c <= 5; ++c)
+        get.add({4, 63, c, 0});
+    EXPECT_EQ(get.run(pagingScalarsGet, {4, 63}), 0u);
+    EXPECT_EQ(get.binds[0].valueWord, 15u);
+    EXPECT_EQ(get.binds[1].valueWord, 15u * 512);
+    EXPECT_EQ(get.binds[2].valueWord, 16u);
+    EXPECT_EQ(get.binds[3].valueWord, 16u * 512);
+    EXPECT_EQ(get.binds[4].valueWord, 10u);
+}
+
+TEST_F(CounterGroupTest, MemoryCountersNeedASampledProcessor) {
+    walkPerformanceBlock(perfBlock({rawObject("Memory", {"Page Faults/sec"}, 0, 3)}));
+    GroupRequest get(kGetRequest);
+    get.add({4, 65, 3, 1, 0});
+    EXPECT_EQ(get.run(memoryCountersGet, {4, 65, 3}), kNoSuchName);
+    EXPECT_EQ(get.record.errorIndex, 1);
+
+    walkPerformanceBlock(perfBlock({rawObject("Processor", {"% Processor Time"}, 1, 0)}));
+    GroupRequest again(kGetRequest);
+    again.add({4, 65, 3, 1, 0});
+    EXPECT_EQ(again.run(memoryCountersGet, {4, 65, 3}), 0u);
+    EXPECT_EQ(again.binds[0].valueWord, 3u);
+}
+
+TEST_F(CounterGroupTest, NoDataTableAnswersNothing) {
+    GroupRequest get(kGetRequest);
+    get.add({4, 57, 1, 1, 0});
+    EXPECT_EQ(get.run(noDataTableGet, {4, 57, 1}), kNoSuchName);
+    EXPECT_EQ(get.record.errorIndex, 1);
+    GroupRequest next(kGetNextRequest);
+    next.add({4, 57, 1});
+    EXPECT_EQ(next.run(noDataTableGet, {4, 57, 1}), kNoSuchName);
+}
+
+TEST_F(CounterGroupTest, LogicalDiskRowsAreTheSampledInstances) {
+    walkPerformanceBlock(
+        perfBlock({rawObject("LogicalDisk", {"Avg. Disk Bytes/Read", "% Disk Time"}, 2, 50)}));
+    GroupRequest next(kGetNextRequest);
+    next.add({4, 65, 6, 1, 2});
+    next.add({4, 65, 6, 1, 16, 1});
+    next.add({4, 65, 6, 1, 13, 1});
+    EXPECT_EQ(next.run(logicalDiskTableGet, {4, 65, 6, 1}), kNoSuchName);
+    EXPECT_EQ(next.binds[0].name.sub[13], 0u);
+    EXPECT_EQ(next.binds[0].valueWord, 50u) << "Avg. Disk Bytes/Read of the first disk";
+    EXPECT_EQ(next.record.errorIndex, 2) << "past the last column";
+
+    GroupRequest get(kGetRequest);
+    get.add({4, 65, 6, 1, 1, 1});
+    get.add({4, 65, 6, 1, 16, 1});
+    get.add({4, 65, 6, 1, 2, 2});
+    EXPECT_EQ(get.run(logicalDiskTableGet, {4, 65, 6, 1}), kNoSuchName);
+    EXPECT_EQ(get.binds[0].valueWord, 1u);
+    EXPECT_EQ(get.record.errorIndex, 3) << "a row beyond the rows overrides the column error";
+}
+
+class PhysicalDiskTest : public CounterGroupTest {
+  protected:
+    void disks(std::int32_t count) {
+        inventory::diskCount = count;
+        for (std::int32_t d = 0; d < count; ++d) {
+            inventory::disks[static_cast<std::size_t>(d)].unitKind = inventory::kHardDisk;
+            inventory::diskOrdinals[static_cast<std::size_t>(d)] = d;
+        }
+        for (auto& values : inventory::diskRunningValues)
+            for (auto& value : values)
+                value.store(0);
+    }
+    // "Disk Reads/sec" (position 9, column 11) at `rate` per second for every instance.
+    void rate(std::size_t instances, std::uint64_t rate) {
+        auto block = [&](std::uint64_t count, std::int64_t time) {
+            PerfObject object{perfIndex("PhysicalDisk"),
+                              {{perfIndex("Disk Reads/sec"), pl::kCounterBulkCount}},
+                              true,
+                              {}};
+            for (std::size_t i = 0; i < instances; ++i)
+                object.rows.push_back({std::to_string(i), {count}});
+            return perfBlock({object}, {time, 1000, 0});
+        };
+        walkPerformanceBlock(block(0, 0));
+        walkPerformanceBlock(block(rate, 1000));
+    }
+};
+
+TEST_F(PhysicalDiskTest, RunningValuesMoveOnlyWhenTheCounterColumnsAreRead) {
+    disks(1);
+    rate(1, 100);
+    // Column 11 reads the counter into running value 3, which column 5 shows.
+    for (std::uint32_t expected : {49u, 74u}) {
+        GroupRequest get(kGetRequest);
+        get.add({4, 65, 5, 1, 11, 0});
+        get.add({4, 65, 5, 1, 5, 0});
+        EXPECT_EQ(get.run(physicalDiskTableGet, {4, 65, 5, 1}), 0u);
+        EXPECT_EQ(get.binds[0].valueWord, 100u);
+        EXPECT_EQ(get.binds[1].valueWord, expected);
+    }
+    inventory::diskRunningValues[2][0].store(-5);
+    GroupRequest get(kGetRequest);
+    get.add({4, 65, 5, 1, 4, 0});
+    EXPECT_EQ(get.run(physicalDiskTableGet, {4, 65, 5, 1}), 0u);
+    EXPECT_EQ(get.binds[0].valueWord, 0u) << "a negative running value reads as 0";
+    EXPECT_EQ(inventory::diskRunningValues[2][0].load(), 0);
+}
+
+TEST_F(PhysicalDiskTest, RowsEndAtTheRunningArraysAndMissingDisksReadZero) {
+    disks(30);
+    rate(30, 7);
+    GroupRequest get(kGetRequest);
+    get.add({4, 65, 5, 1, 11, 25});
+    EXPECT_EQ(get.run(physicalDiskTableGet, {4, 65, 5, 1}), 0u);
+    EXPECT_EQ(get.binds[0].valueWord, 7u);
+    GroupRequest past(kGetRequest);
+    past.add({4, 65, 5, 1, 11, 26});
+    EXPECT_EQ(past.run(physicalDiskTableGet, {4, 65, 5, 1}), kNoSuchName);
+
+    // More instances than disks in the table: the rows without a record read 0.
+    disks(1);
+    rate(3, 7);
+    GroupRequest missing(kGetRequest);
+    missing.add({4, 65, 5, 1, 11, 2});
+    EXPECT_EQ(missing.run(physicalDiskTableGet, {4, 65, 5, 1}), 0u);
+    EXPECT_EQ(missing.binds[0].valueWord, 0u);
+    // A walk moves to the next column after the table's last disk.
+    GroupRequest next(kGetNextRequest);
+    next.add({4, 65, 5, 1, 1, 0});
+    EXPECT_EQ(next.run(physicalDiskTableGet, {4, 65, 5, 1}), 0u);
+    EXPECT_EQ(next.binds[0].name.sub[12], 2u);
+    EXPECT_EQ(next.binds[0].name.sub[13], 0u);
+}
+
+class ImageGroupTest : public CounterGroupTest {
+  protected:
+    testing::TempProfileDir dir;
+    testing::ScopedEnv image{"FARLINK_MACHINE", dir.path()};
+    void write(const std::string& name, const std::string& text) {
+        std::filesystem::create_directories(
+            std::filesystem::path(dir.path() + "/" + name).parent_path());
+        std::ofstream(dir.path() + "/" + name) << text;
+    }
+};
+
+TEST_F(ImageGroupTest, AccountNameCarriesItsTerminatorAndIsCutToAValue) {
+    write("system/facts", "# facts\nuser=Administrator\n");
+    takeAccountName();
+    GroupRequest next(kGetNextRequest);
+    next.add({4, 60, 1, 1});
+    next.add({4, 60, 1, 1, 0});
+    EXPECT_EQ(next.run(accountTableGet, {4, 60, 1}), 0u);
+    EXPECT_EQ(next.text(0), std::string("Administrator", 14));
+    EXPECT_EQ(next.binds[1].name.sub[11], 2u);
+    EXPECT_EQ(next.text(1), "N/A");
+
+    write("system/facts", "user=" + std::string(120, 'u') + "\n");
+    takeAccountName();
+    GroupRequest get(kGetRequest);
+    get.add({4, 60, 1, 1, 0});
+    EXPECT_EQ(get.run(accountTableGet, {4, 60, 1}), 0u);
+    EXPECT_EQ(get.text(0), std::string(79, 'u') + '\0');
+}
+
+TEST_F(ImageGroupTest, WithoutAnAccountNameTheTableHasNoRow) {
+    takeAccountName();
+    GroupRequest get(kGetRequest);
+    get.add({4, 60, 1, 2, 0});
+    EXPECT_EQ(get.run(accountTableGet, {4, 60, 1}), kNoSuchName);
+}
+
+TEST_F(ImageGroupTest, DriverNamesAreServedWithoutTerminatorAndCut) {
+    write("services/drivers",
+          "koru\tKORU Management Driver\nlong\t" + std::string(100, 'd') + "\n");
+    ASSERT_EQ(system::takeActiveDriverList(), 2);
+    GroupRequest get(kGetRequest);
+    get.add({4, 62, 1, 2, 0});
+    get.add({4, 62, 1, 2, 1});
+    get.add({4, 62, 1, 1, 2});
+    EXPECT_EQ(get.run(driverTableGet, {4, 62, 1}), kNoSuchName);
+    EXPECT_EQ(get.text(0), "KORU Management Driver");
+    EXPECT_EQ(get.text(1), std::string(snmp::kValueBytes, 'd'));
+    EXPECT_EQ(get.record.errorIndex, 3);
+}
+
+} // namespace
+} // namespace farlink::perf
