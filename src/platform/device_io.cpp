@@ -1,5 +1,7 @@
 #include "platform/device_io.h"
 
+#include "platform/event_log.h"
+#include "platform/host_network.h"
 #include "platform/host_storage.h"
 #include "platform/machine_image.h"
 
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -25,6 +28,10 @@ class Device {
     std::string deviceDirectory;
     // On a host: the block device behind PhysicalDriveN (empty for an image's device).
     std::string hostBlock;
+    // On a host: the network interface behind "\\.\<interface>".
+    std::unique_ptr<HostAdapter> hostAdapter;
+    // When the image device was opened: its growing counters count from here.
+    std::uint64_t openedMs = 0;
 };
 
 namespace {
@@ -80,41 +87,6 @@ bool hostDiskControl(const Device& device, std::uint32_t code, std::span<std::ui
     return true;
 }
 
-// "\\.\KORU" and "KORU" name the same device.
-std::string_view deviceName(std::string_view name) {
-    constexpr std::string_view prefix = "\\\\.\\";
-    if (name.substr(0, prefix.size()) == prefix) name.remove_prefix(prefix.size());
-    return name;
-}
-
-// A name is one directory of the image: nothing that could lead out of it.
-bool acceptableName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/\\") == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::string requestLine(const Device& device, std::uint32_t code,
-                        std::span<const std::uint8_t> input) {
-    char codeText[16];
-    std::snprintf(codeText, sizeof codeText, "0x%08x", static_cast<unsigned>(code));
-    std::string line = device.name + ' ' + codeText;
-    if (!input.empty()) {
-        line += ' ';
-        static constexpr char kDigits[] = "0123456789abcdef";
-        for (std::uint8_t byte : input) {
-            line += kDigits[byte >> 4];
-            line += kDigits[byte & 0x0F];
-        }
-    }
-    return line;
-}
-
 // Copies the answer file into output. The file is read only as far as output reaches, plus one
 // byte to learn whether more was there.
 bool copyAnswer(const std::string& path, std::span<std::uint8_t> output,
@@ -155,6 +127,108 @@ bool copyAnswer(const std::string& path, std::span<std::uint8_t> output,
     return true;
 }
 
+// A network interface answers the NDIS query, and only that, with a 4-byte OID as input.
+bool hostAdapterControl(const HostAdapter& adapter, std::uint32_t code,
+                        std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                        std::uint32_t& bytesReturned) {
+    if (code != kIoctlNdisQueryGlobalStats || input.size() != 4) {
+        errno = kErrorInvalidFunction;
+        return false;
+    }
+    const std::uint32_t oid = std::uint32_t{input[0]} | std::uint32_t{input[1]} << 8 |
+                              std::uint32_t{input[2]} << 16 | std::uint32_t{input[3]} << 24;
+    return adapter.query(oid, output, bytesReturned);
+}
+
+// The name of the answer that an input selects: a 4-byte input (an NDIS OID, say) as its
+// little-endian word in 8 lower-case hex digits, any other as its bytes in hex pairs.
+std::string inputName(std::span<const std::uint8_t> input) {
+    char text[16];
+    if (input.size() == 4) {
+        const std::uint32_t word = std::uint32_t{input[0]} | std::uint32_t{input[1]} << 8 |
+                                   std::uint32_t{input[2]} << 16 | std::uint32_t{input[3]} << 24;
+        std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(word));
+        return text;
+    }
+    std::string name;
+    for (std::uint8_t byte : input) {
+        std::snprintf(text, sizeof text, "%02x", static_cast<unsigned>(byte));
+        name += text;
+    }
+    return name;
+}
+
+// A growing counter of an image: the text "<start> <per second>" (decimal) answers start plus
+// per second for every second since the device was opened, as 8 little-endian bytes.
+bool growingCounter(const std::string& path, std::uint64_t openedMs, std::span<std::uint8_t> output,
+                    std::uint32_t& bytesReturned) {
+    std::array<std::uint8_t, 64> textBytes{};
+    std::uint32_t length = 0;
+    if (!copyAnswer(path, std::span(textBytes).first(textBytes.size() - 1), length)) return false;
+    std::uint64_t numbers[2] = {};
+    std::size_t at = 0;
+    for (std::uint64_t& number : numbers) {
+        while (at < length && (textBytes[at] == ' ' || textBytes[at] == '\t'))
+            ++at;
+        const std::size_t first = at;
+        while (at < length && textBytes[at] >= '0' && textBytes[at] <= '9')
+            number = number * 10 + (textBytes[at++] - '0');
+        if (at == first) {
+            errno = kErrorInvalidFunction;
+            return false;
+        }
+    }
+    const std::uint64_t elapsedMs = monotonicMs() - openedMs;
+    const std::uint64_t value =
+        numbers[0] + numbers[1] * (elapsedMs / 1000) + numbers[1] * (elapsedMs % 1000) / 1000;
+    std::array<std::uint8_t, 8> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    const std::size_t n = std::min(output.size(), bytes.size());
+    std::copy_n(bytes.begin(), n, output.begin());
+    bytesReturned = static_cast<std::uint32_t>(n);
+    if (n < bytes.size()) {
+        errno = kErrorMoreData;
+        return false;
+    }
+    return true;
+}
+
+// "\\.\KORU" and "KORU" name the same device.
+std::string_view deviceName(std::string_view name) {
+    constexpr std::string_view prefix = "\\\\.\\";
+    if (name.substr(0, prefix.size()) == prefix) name.remove_prefix(prefix.size());
+    return name;
+}
+
+// A name is one directory of the image: nothing that could lead out of it.
+bool acceptableName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("/\\") == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string requestLine(const Device& device, std::uint32_t code,
+                        std::span<const std::uint8_t> input) {
+    char codeText[16];
+    std::snprintf(codeText, sizeof codeText, "0x%08x", static_cast<unsigned>(code));
+    std::string line = device.name + ' ' + codeText;
+    if (!input.empty()) {
+        line += ' ';
+        static constexpr char kDigits[] = "0123456789abcdef";
+        for (std::uint8_t byte : input) {
+            line += kDigits[byte >> 4];
+            line += kDigits[byte & 0x0F];
+        }
+    }
+    return line;
+}
+
 } // namespace
 
 DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
@@ -162,13 +236,20 @@ DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
     const std::string imageDirectory = machineImageDirectory();
     const std::string_view bare = deviceName(name);
     if (imageDirectory.empty()) {
-        // Of the devices the agent opens, a host has only its disks: no KORU driver runs on Linux.
+        // No KORU driver runs on Linux.
+        // Of the devices the agent opens, a host has its disks and its network interfaces.
         std::string block = hostDriveBlock(bare);
+        std::unique_ptr<HostAdapter> adapter;
         if (block.empty()) {
-            errno = kErrorFileNotFound;
-            return nullptr;
+            adapter.reset(new (std::nothrow) HostAdapter);
+            if (adapter == nullptr) {
+                errno = ENOMEM;
+                return nullptr;
+            }
+            if (!adapter->open(bare)) return nullptr;
         }
-        auto* device = new (std::nothrow) Device{std::string(bare), {}, {}, std::move(block)};
+        auto* device = new (std::nothrow)
+            Device{std::string(bare), {}, {}, std::move(block), std::move(adapter), 0};
         if (device == nullptr) errno = ENOMEM;
         return device;
     }
@@ -181,8 +262,8 @@ DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
         errno = kErrorFileNotFound;
         return nullptr;
     }
-    auto* device = new (std::nothrow)
-        Device{std::string(bare), imageDirectory, std::move(deviceDirectory), {}};
+    auto* device = new (std::nothrow) Device{
+        std::string(bare), imageDirectory, std::move(deviceDirectory), {}, {}, monotonicMs()};
     if (device == nullptr) errno = ENOMEM;
     return device;
 }
@@ -199,6 +280,20 @@ bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const st
         return false;
     }
     if (!device->hostBlock.empty()) return hostDiskControl(*device, code, output, bytesReturned);
+    if (device->hostAdapter != nullptr)
+        return hostAdapterControl(*device->hostAdapter, code, input, output, bytesReturned);
+    char fileName[16];
+    std::snprintf(fileName, sizeof fileName, "%08x", static_cast<unsigned>(code));
+    // A code with a folder of answers takes an input that only selects one of them (an NDIS
+    // query names the statistic it wants): a read, not an order, so it leaves no line, or the
+    // record would grow with every poll.
+    const std::string selected = device->deviceDirectory + '/' + fileName;
+    if (isDirectory(selected)) {
+        const std::string answer = selected + '/' + inputName(input);
+        if (copyAnswer(answer + ".bin", output, bytesReturned)) return true;
+        if (errno != kErrorInvalidFunction) return false;
+        return growingCounter(answer + ".rate", device->openedMs, output, bytesReturned);
+    }
     // Requests that hand the driver a value or an order leave a line, so that a test or a demo
     // sees what reached the driver. A record that cannot be written does not change the answer.
     if (!input.empty() || output.empty()) {
@@ -206,9 +301,7 @@ bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const st
         appendMachineRecord(device->imageDirectory, requestLine(*device, code, input));
         errno = savedErrno;
     }
-    char fileName[16];
-    std::snprintf(fileName, sizeof fileName, "%08x.bin", static_cast<unsigned>(code));
-    return copyAnswer(device->deviceDirectory + '/' + fileName, output, bytesReturned);
+    return copyAnswer(selected + ".bin", output, bytesReturned);
 }
 
 std::vector<std::string> deviceNames() {

@@ -1,12 +1,17 @@
 // Devices reached by name with device I/O control requests ("\\.\KORU" and the like).
 //
 // On a Linux host there is no KORU driver: opening it fails with error 2 and the agent goes on
-// without driver data. With FARLINK_MACHINE=<directory> the devices of a simulated machine are
-// served from its image: device NAME exists when <directory>/devices/NAME/ does, and the
-// answer to control code C is the file <directory>/devices/NAME/<C as 8 lower-case hex
-// digits>.bin (a request whose file is missing fails with error 1). Every request that carries
-// input or expects no output is recorded as one line "NAME 0x<CODE> <input as hex>" in the file
-// named by FARLINK_MACHINE_RECORD, else <directory>/requests.log.
+// without driver data; PhysicalDriveN are the disks, and a network interface's name opens the
+// adapter that answers NDIS queries (host_network.h). With FARLINK_MACHINE=<directory> the
+// devices of a simulated machine are served from its image: device NAME exists when
+// <directory>/devices/NAME/ does, and the answer to control code C is the file
+// <directory>/devices/NAME/<C as 8 lower-case hex digits>.bin (a request whose file is missing
+// fails with error 1). When <C> is a folder instead, the input selects the answer: <C>/<input>.bin,
+// or <C>/<input>.rate for a counter that grows with time, where <input> is a 4-byte input's
+// little-endian word in 8 hex digits (an NDIS OID) or else the input's bytes in hex. Every other
+// request that carries input or expects no output is recorded as one line
+// "NAME 0x<CODE> <input as hex>" in the file named by FARLINK_MACHINE_RECORD, else
+// <directory>/requests.log.
 #pragma once
 
 #include <cstdint>

@@ -25,6 +25,7 @@ constexpr std::uint8_t kTypeDma = 4;
 
 constexpr std::uint16_t kPortIo = 0x0001;           // CM_RESOURCE_PORT_IO
 constexpr std::uint16_t kInterruptLatched = 0x0001; // CM_RESOURCE_INTERRUPT_LATCHED
+constexpr std::uint16_t kInterruptMessage = 0x0002; // CM_RESOURCE_INTERRUPT_MESSAGE
 constexpr std::uint64_t kFourGiB = 0x1'0000'0000ull;
 
 using Descriptor = std::array<std::uint8_t, 16>;
@@ -389,6 +390,12 @@ void addResourceMap(TreeKey& root, const ResourceTexts& texts,
             for (const LineInterrupt& line : interrupts)
                 if (line.irq == static_cast<std::uint32_t>(c.irq))
                     Lists::add(list, interruptDescriptor(line));
+        // A message-signalled interrupt has no pin: its level is the kernel's number for it.
+        if (c.irq <= 0 && c.messageIrq > 0 &&
+            (resourceTypes & resourceTypeBit(kTypeInterrupt)) != 0) {
+            const auto number = static_cast<std::uint32_t>(c.messageIrq);
+            Lists::add(list, descriptor(kTypeInterrupt, kInterruptMessage, number, number, 0));
+        }
     }
 
     addRanges(lists, texts.ioports, kTypePort);

@@ -43,6 +43,9 @@ struct ControllerResources {
     std::string pciAddress; // "0000:00:1f.2"; empty off PCI
     std::vector<PciRange> ranges;
     int irq = -1; // the kernel's number of its line interrupt; -1 without one (MSI, none)
+    // The kernel's number of its first message-signalled interrupt, listed when it has no line
+    // interrupt; -1 when not asked for or none.
+    int messageIrq = -1;
 };
 
 // Adds HARDWARE\RESOURCEMAP below `root`: the controllers' lists first (their driver keys lead

@@ -62,22 +62,6 @@ template <class Visit> void forEachName(std::string_view path, Visit&& visit) {
     }
 }
 
-// The PCI function a device sits below, and whether a USB bus lies between them (then the
-// function is the USB host controller, whose resources are not the device's).
-std::string pciFunctionOf(std::string_view devicePath) {
-    std::string_view pci;
-    bool usbBelow = false;
-    forEachName(devicePath, [&](std::string_view name) {
-        if (isPciAddress(name)) {
-            pci = name;
-            usbBelow = false;
-        } else if (name.substr(0, 3) == "usb") {
-            usbBelow = true;
-        }
-    });
-    return usbBelow ? std::string() : std::string(pci);
-}
-
 bool belowScsiUnit(std::string_view devicePath) {
     bool found = false;
     forEachName(devicePath, [&](std::string_view name) {
@@ -302,6 +286,24 @@ std::vector<std::uint8_t> text(std::string_view value) {
     return data;
 }
 
+} // namespace
+
+// The PCI function a device sits below, and whether a USB bus lies between them (then the
+// function is the USB host controller, whose resources are not the device's).
+std::string pciFunctionOf(std::string_view devicePath) {
+    std::string_view pci;
+    bool usbBelow = false;
+    forEachName(devicePath, [&](std::string_view name) {
+        if (isPciAddress(name)) {
+            pci = name;
+            usbBelow = false;
+        } else if (name.substr(0, 3) == "usb") {
+            usbBelow = true;
+        }
+    });
+    return usbBelow ? std::string() : std::string(pci);
+}
+
 void readPciFunction(const std::string& address, std::uint32_t resourceTypes,
                      ControllerResources& out) {
     const std::string path = "/sys/bus/pci/devices/" + address;
@@ -344,8 +346,6 @@ void readPciFunction(const std::string& address, std::uint32_t resourceTypes,
             out.irq = static_cast<int>(number);
     }
 }
-
-} // namespace
 
 HostStorage scanHostStorage(unsigned detail) {
     HostStorage storage;

@@ -75,6 +75,14 @@ void addDeviceMap(TreeKey& root, const HostStorage& storage);
 std::vector<ControllerResources> controllerResources(const HostStorage& storage,
                                                      std::uint32_t resourceTypes);
 
+// The PCI function ("0000:00:1f.2") a sysfs device path lies below; empty off PCI, or when a
+// USB bus lies between them (the function is then the USB host controller, not the device).
+std::string pciFunctionOf(std::string_view devicePath);
+
+// The BARs and the line interrupt of a PCI function, of the kinds `resourceTypes` asks for.
+void readPciFunction(const std::string& address, std::uint32_t resourceTypes,
+                     ControllerResources& out);
+
 // The DISK_GEOMETRY answer (24 bytes, little-endian) of a block device, from its size in sysfs;
 // false when the size cannot be read.
 bool diskGeometry(std::string_view block, std::array<std::uint8_t, 24>& geometry);

@@ -6,14 +6,22 @@
 //       Scsi Bus C\Target Id T\Logical Unit Id L "Identifier", "Type"
 //   HARDWARE\DEVICEMAP\<driver>\<controller>\DiskN  "Identifier", "SerialNumber"
 //   SYSTEM\CurrentControlSet\Services\<driver>   "Group" of each disk driver
+//   SOFTWARE\Microsoft\Windows NT\CurrentVersion\Perflib  the counter name table
+//   SOFTWARE\Microsoft\Windows NT\CurrentVersion\NetworkCards\<n>  the interfaces
+//                                                (host_network.h)
 //
 // Every call reads afresh what its part needs, each procfs file once.
 #include "platform/host_files.h"
+#include "platform/host_network.h"
 #include "platform/host_resources.h"
 #include "platform/host_storage.h"
 #include "platform/key_tree.h"
 #include "platform/key_tree_model.h"
 #include "platform/names.h"
+#include "platform/perf_names.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace farlink::platform {
 
@@ -54,7 +62,12 @@ KeyTree hostKeyTree(std::string_view path, std::uint32_t resourceTypes) {
     const bool resourceMap = reaches(path, "HARDWARE\\RESOURCEMAP");
     const bool deviceMap = reaches(path, "HARDWARE\\DEVICEMAP");
     const bool services = reaches(path, "SYSTEM\\CurrentControlSet\\Services");
-    if (!resourceMap && !deviceMap && !services) return root;
+    const bool networkCards =
+        reaches(path, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards");
+    // The name table is the agent's own, the same on every host: no file is read for it.
+    if (reaches(path, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib"))
+        addPerflibKeys(*root);
+    if (!resourceMap && !deviceMap && !services && !networkCards) return root;
 
     // A walk for one kind of resource is served by the kernel's own tables, which name every
     // disk driver's claims too; the adapters' lists, which take a scan of sysfs, come with the
@@ -76,11 +89,15 @@ KeyTree hostKeyTree(std::string_view path, std::uint32_t resourceTypes) {
         texts.interrupts = procText("/proc/interrupts", interrupts, wanted(2));
         texts.iomem = procText("/proc/iomem", iomem, wanted(3));
         texts.dma = procText("/proc/dma", dma, wanted(4));
-        addResourceMap(*root, texts,
-                       adapters ? controllerResources(storage, resourceTypes)
-                                : std::vector<ControllerResources>{},
-                       resourceTypes);
+        std::vector<ControllerResources> controllers;
+        if (adapters) {
+            controllers = controllerResources(storage, resourceTypes);
+            std::vector<ControllerResources> nics = nicResources(scanHostNics(), resourceTypes);
+            std::move(nics.begin(), nics.end(), std::back_inserter(controllers));
+        }
+        addResourceMap(*root, texts, controllers, resourceTypes);
     }
+    if (networkCards) addNetworkCards(*root, scanHostNics());
     if (deviceMap) addDeviceMap(*root, storage);
     if (services) addStorageServices(*root, storage);
     return root;
