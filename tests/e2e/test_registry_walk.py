@@ -18,6 +18,10 @@ GROUPS = h.registry_group_suffixes()
 # The groups that serve objects today on every backend: the adapter count, the administrator
 # contact table (filled from the in-band block), the threshold message and the event actions.
 SERVING_EVERYWHERE = [(2,), (4, 18, 1), (7,), (7, 2, 1)]
+# The account the agent runs under and the counter scalars, from the performance data that
+# every backend has (a host's own, a machine's perf/data.bin). The paging scalars .4.63 are not
+# among them for the same reason as the DMI scalars below: .4.63 is column 63 of group .4.
+SERVING_EVERYWHERE += [(4, 60, 1), (4, 65, 1), (4, 65, 2), (4, 65, 3)]
 # The sample machine's KORU driver fills the DMI tables as well; the host has no such driver.
 # The DMI scalars are not among them: a walk from .4.55 has the shape of column 55 of the scalar
 # group .4, which answers it.
@@ -25,6 +29,8 @@ SERVING_ON_SAMPLE = SERVING_EVERYWHERE + [(4, 55, t, 1) for t in range(52, 59)]
 # Its resource map and storage serve the inventory tables.
 SERVING_ON_SAMPLE += [(1, 1, 1), (1, 3, 1), (1, 5, 1)]
 SERVING_ON_SAMPLE += [(3, t, 1) for t in (1, 2, 4, 5, 7, 15)]
+# Its driver list, and the disk tables of its performance data.
+SERVING_ON_SAMPLE += [(4, 62, 1), (4, 65, 5, 1), (4, 65, 6, 1)]
 
 # snmpwalk prints "End of MIB" when a v1 get-next meets noSuchName. A name past the subtree ends
 # the walk without a word; a name before the last one is printed and reported on stderr as

@@ -348,6 +348,225 @@ def disk_geometry(cylinders, tracks, sectors, bytes_per_sector):
     return struct.pack("<qIIII", cylinders, 12, tracks, sectors, bytes_per_sector)
 
 
+# The performance data: the server's counter name table under Perflib, and one block of its
+# performance data in the published PERF_DATA_BLOCK layout, taken ten minutes after boot. The
+# agent's first snapshot compares it with nothing, so every rate below is its count over the
+# 600 seconds and every share its part of the ten minutes: the values a manager reads are the
+# round numbers in the comments.
+PERF_SECONDS = 600
+PERF_FREQ = 1000                          # PerfTime counts milliseconds
+PERF_100NS = PERF_SECONDS * 10_000_000    # PerfTime100nSec
+
+# This server numbers its names in its own order: the agent finds every index in the table.
+PERF_NAMES = [
+    "System", "% Total Processor Time", "% Total Privileged Time", "% Total User Time",
+    "% Total Interrupt Time", "Total Interrupts/sec", "Context Switches/sec",
+    "Exception Dispatches/sec", "System Calls/sec", "File Control Operations/sec",
+    "File Control Bytes/sec", "File Data Operations/sec", "File Read Operations/sec",
+    "File Write Operations/sec", "File Read Bytes/sec", "File Write Bytes/sec",
+    "Memory", "Page Faults/sec", "Transition Faults/sec", "Write Copies/sec", "Page Reads/sec",
+    "Page Writes/sec", "Pages Input/sec", "Pages Output/sec", "Pages/sec",
+    "System Code Total Bytes", "System Driver Total Bytes", "Available Bytes",
+    "Cache", "Copy Read Hits %", "Copy Reads/sec", "Data Map Hits %", "Data Maps/sec",
+    "Data Flushes/sec", "Data Flush Pages/sec", "Lazy Write Flushes/sec", "Lazy Write Pages/sec",
+    "Processor", "% Processor Time", "% Privileged Time", "% User Time", "% Interrupt Time",
+    "Interrupts/sec",
+    "PhysicalDisk", "LogicalDisk", "Avg. Disk Bytes/Read", "Avg. Disk Bytes/Write",
+    "Avg. Disk Bytes/Transfer", "Avg. Disk sec/Read", "Avg. Disk sec/Write",
+    "Avg. Disk sec/Transfer", "Disk Read Bytes/sec", "Disk Write Bytes/sec", "Disk Bytes/sec",
+    "Disk Reads/sec", "Disk Writes/sec", "Disk Transfers/sec", "% Disk Read Time",
+    "% Disk Write Time", "% Disk Time",
+]
+PERF_INDEX = {name: 230 + 2 * i for i, name in enumerate(PERF_NAMES)}
+
+# CounterType values of the published layout.
+RAWCOUNT = 0x00010000
+LARGE_RAWCOUNT = 0x00010100
+BULK_COUNT = 0x10410500
+TIMER_100NS = 0x20510500
+TIMER_100NS_INV = 0x21510500
+SAMPLE_FRACTION = 0x20C20400
+SAMPLE_BASE = 0x40030401
+AVERAGE_TIMER = 0x30020400
+AVERAGE_BULK = 0x40020500
+AVERAGE_BASE = 0x40030402
+
+
+def wide(text):
+    return text.encode("utf-16-le") + b"\0\0"
+
+
+def padded(data):
+    return data + bytes(-len(data) % 8)
+
+
+def perflib_reg():
+    """Perflib's keys as regedit 5 exports them: the "Counters" list in UTF-16."""
+    counters = b"".join(wide(str(PERF_INDEX[n])) + wide(n) for n in PERF_NAMES) + b"\0\0"
+    key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib"
+    out = ["Windows Registry Editor Version 5.00", "", "[%s]" % key,
+           '"Last Counter"=dword:%08x' % max(PERF_INDEX.values()), "",
+           "[%s\\009]" % key, reg_hex_value("Counters", 7, counters), ""]
+    return ("\r\n".join(out) + "\r\n").encode("ascii")
+
+
+def rate(per_second):
+    return per_second * PERF_SECONDS
+
+
+def share(percent):
+    """A part of the ten minutes in 100-ns units."""
+    return PERF_100NS * percent // 100
+
+
+def perf_object(name, counters, instances=None):
+    """counters: (counter name, type, value or [value per instance]); instances: their names.
+
+    Each counter block is its length, 4 bytes of padding and 8 bytes per counter."""
+    definitions = b""
+    for i, (counter, kind, _) in enumerate(counters):
+        size = 8 if kind & 0x300 == 0x100 else 4
+        definitions += struct.pack("<IIIIIiIIII", 40, PERF_INDEX[counter], 0,
+                                   PERF_INDEX[counter] + 1, 0, 0, 100, kind, size, 8 + 8 * i)
+
+    def counter_block(row):
+        values = b""
+        for _, kind, value in counters:
+            v = value[row] if isinstance(value, list) else value
+            values += struct.pack("<Q", v) if kind & 0x300 == 0x100 else struct.pack("<II", v, 0)
+        return struct.pack("<II", 8 + len(values), 0) + values
+
+    body = b""
+    if instances is None:
+        body = counter_block(0)
+    else:
+        for row, instance in enumerate(instances):
+            text = wide(instance)
+            body += struct.pack("<IIIiII", 24 + len(padded(text)), 0, 0, -1, 24, len(text))
+            body += padded(text) + counter_block(row)
+    header_length = 64
+    definition_length = header_length + len(definitions)
+    total = definition_length + len(body)
+    header = struct.pack("<IIIIIIIIIiiIqq", total, definition_length, header_length,
+                         PERF_INDEX[name], 0, PERF_INDEX[name] + 1, 0, 100, len(counters), 0,
+                         -1 if instances is None else len(instances), 0,
+                         PERF_SECONDS * PERF_FREQ, PERF_FREQ)
+    return header + definitions + body
+
+
+def disk_counters(disks):
+    """disks: per instance (reads/s, writes/s, bytes/read, bytes/write, read %, write %). Each
+    average comes with its base counter just before it, under the average's name."""
+    reads = [rate(d[0]) for d in disks]
+    writes = [rate(d[1]) for d in disks]
+    read_bytes = [rate(d[0] * d[2]) for d in disks]
+    write_bytes = [rate(d[1] * d[3]) for d in disks]
+    read_ms = [PERF_SECONDS * d[4] * PERF_FREQ // 100 for d in disks]
+    write_ms = [PERF_SECONDS * d[5] * PERF_FREQ // 100 for d in disks]
+
+    def plus(a, b):
+        return [x + y for x, y in zip(a, b)]
+
+    return [
+        ("Avg. Disk Bytes/Read", AVERAGE_BASE, reads),
+        ("Avg. Disk Bytes/Read", AVERAGE_BULK, read_bytes),
+        ("Avg. Disk Bytes/Write", AVERAGE_BASE, writes),
+        ("Avg. Disk Bytes/Write", AVERAGE_BULK, write_bytes),
+        ("Avg. Disk Bytes/Transfer", AVERAGE_BASE, plus(reads, writes)),
+        ("Avg. Disk Bytes/Transfer", AVERAGE_BULK, plus(read_bytes, write_bytes)),
+        ("Avg. Disk sec/Read", AVERAGE_BASE, reads),
+        ("Avg. Disk sec/Read", AVERAGE_TIMER, read_ms),
+        ("Avg. Disk sec/Write", AVERAGE_BASE, writes),
+        ("Avg. Disk sec/Write", AVERAGE_TIMER, write_ms),
+        ("Avg. Disk sec/Transfer", AVERAGE_BASE, plus(reads, writes)),
+        ("Avg. Disk sec/Transfer", AVERAGE_TIMER, plus(read_ms, write_ms)),
+        ("Disk Read Bytes/sec", BULK_COUNT, read_bytes),
+        ("Disk Write Bytes/sec", BULK_COUNT, write_bytes),
+        ("Disk Bytes/sec", BULK_COUNT, plus(read_bytes, write_bytes)),
+        ("Disk Reads/sec", BULK_COUNT, reads),
+        ("Disk Writes/sec", BULK_COUNT, writes),
+        ("Disk Transfers/sec", BULK_COUNT, plus(reads, writes)),
+        ("% Disk Read Time", TIMER_100NS, [share(d[4]) for d in disks]),
+        ("% Disk Write Time", TIMER_100NS, [share(d[5]) for d in disks]),
+        ("% Disk Time", TIMER_100NS, [share(d[4] + d[5]) for d in disks]),
+    ]
+
+
+def perf_data():
+    objects = [
+        perf_object("System", [
+            ("% Total Processor Time", TIMER_100NS_INV, share(60)),    # 40 % busy
+            ("% Total Privileged Time", TIMER_100NS, share(10)),
+            ("% Total User Time", TIMER_100NS, share(30)),
+            ("% Total Interrupt Time", TIMER_100NS, share(2)),
+            ("Total Interrupts/sec", BULK_COUNT, rate(250)),
+            ("Context Switches/sec", BULK_COUNT, rate(1200)),
+            ("Exception Dispatches/sec", BULK_COUNT, rate(2)),
+            ("System Calls/sec", BULK_COUNT, rate(3000)),
+            ("File Control Operations/sec", BULK_COUNT, rate(5)),
+            ("File Control Bytes/sec", BULK_COUNT, rate(1024)),
+            ("File Data Operations/sec", BULK_COUNT, rate(55)),
+            ("File Read Operations/sec", BULK_COUNT, rate(40)),
+            ("File Write Operations/sec", BULK_COUNT, rate(15)),
+            ("File Read Bytes/sec", BULK_COUNT, rate(163840)),
+            ("File Write Bytes/sec", BULK_COUNT, rate(61440)),
+        ]),
+        perf_object("Memory", [
+            ("Page Faults/sec", BULK_COUNT, rate(500)),
+            ("Transition Faults/sec", BULK_COUNT, rate(120)),
+            ("Write Copies/sec", BULK_COUNT, rate(10)),
+            ("Page Reads/sec", BULK_COUNT, rate(6)),
+            ("Page Writes/sec", BULK_COUNT, rate(2)),
+            ("Pages Input/sec", BULK_COUNT, rate(12)),
+            ("Pages Output/sec", BULK_COUNT, rate(4)),
+            ("Pages/sec", BULK_COUNT, rate(16)),
+            ("System Code Total Bytes", RAWCOUNT, 1048576),
+            ("System Driver Total Bytes", RAWCOUNT, 2097152),
+            ("Available Bytes", LARGE_RAWCOUNT, 64 << 20),              # a quarter of 256 MB
+        ]),
+        # The hit ratios come with their base counters, one hundred reads each.
+        perf_object("Cache", [
+            ("Copy Read Hits %", SAMPLE_BASE, 100),
+            ("Copy Read Hits %", SAMPLE_FRACTION, 90),
+            ("Copy Reads/sec", BULK_COUNT, rate(20)),
+            ("Data Map Hits %", SAMPLE_BASE, 100),
+            ("Data Map Hits %", SAMPLE_FRACTION, 95),
+            ("Data Maps/sec", BULK_COUNT, rate(30)),
+            ("Data Flushes/sec", BULK_COUNT, rate(4)),
+            ("Data Flush Pages/sec", BULK_COUNT, rate(8)),
+            ("Lazy Write Flushes/sec", BULK_COUNT, rate(3)),
+            ("Lazy Write Pages/sec", BULK_COUNT, rate(6)),
+        ]),
+        perf_object("Processor", [
+            ("% Processor Time", TIMER_100NS_INV, [share(55), share(65)]),  # 45 % and 35 %
+            ("% Privileged Time", TIMER_100NS, [share(12), share(8)]),
+            ("% User Time", TIMER_100NS, [share(33), share(27)]),
+            ("% Interrupt Time", TIMER_100NS, [share(2), share(2)]),
+            ("Interrupts/sec", BULK_COUNT, [rate(150), rate(100)]),
+        ], ["0", "1"]),
+        # The three hard disks in the order of PhysicalDrive0 to 2; the CD-ROM is none.
+        perf_object("PhysicalDisk", disk_counters([
+            (10, 5, 4096, 8192, 5, 5),
+            (20, 10, 8192, 4096, 10, 5),
+            (1, 1, 65536, 65536, 1, 1),
+        ]), ["0", "1", "2"]),
+        perf_object("LogicalDisk", disk_counters([
+            (8, 4, 4096, 4096, 4, 2),
+            (12, 6, 8192, 8192, 6, 3),
+        ]), ["C:", "D:"]),
+    ]
+    name = padded(wide("TESSEL-SV440"))
+    header_length = 88 + len(name)
+    total = header_length + sum(len(o) for o in objects)
+    header = (b"P\0E\0R\0F\0" + struct.pack("<IIIIIIi", 1, 1, 1, total, header_length,
+                                             len(objects), PERF_INDEX["Processor"])
+              + struct.pack("<8H", 1999, 6, 2, 15, 8, 10, 0, 0) + bytes(4)
+              + struct.pack("<qqqII", PERF_SECONDS * PERF_FREQ, PERF_FREQ, PERF_100NS,
+                            len(wide("TESSEL-SV440")), 88))
+    assert len(header) == 88
+    return header + name + b"".join(objects)
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     mode = "wb" if isinstance(data, bytes) else "w"
@@ -384,6 +603,9 @@ def main():
     for number, geometry in enumerate(DRIVE_GEOMETRY):
         write(os.path.join(target, "devices", "PhysicalDrive%d" % number, "00070000.bin"),
               disk_geometry(*geometry))
+    write(os.path.join(target, "registry", "30-perflib.reg"), perflib_reg())
+    write(os.path.join(target, "perf", "data.bin"), perf_data())
+    write(os.path.join(target, "system", "facts"), "user=Administrator\nmemory=%d\n" % (256 << 20))
     # What the agent records while it runs is not part of the image.
     write(os.path.join(target, ".gitignore"), "requests.log\n")
 
