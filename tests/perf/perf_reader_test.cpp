@@ -392,20 +392,8 @@ TEST(InitPerformanceData, ReadsTheImagesNameTableAndTakesTheFirstSnapshot) {
     testing::ScopedEnv image{"FARLINK_MACHINE", dir.path()};
     std::filesystem::create_directories(dir.path() + "/registry");
     std::filesystem::create_directories(dir.path() + "/perf");
-    std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n"
-                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
-                      "Perflib]\r\n\"Last Counter\"=dword:00000078\r\n\r\n"
-                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
-                      "Perflib\\009]\r\n\"Counters\"=hex(7):";
-    const std::vector<std::uint8_t> names = platform::perfCountersValue();
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02x", names[i]);
-        reg += hex;
-        if (i + 1 < names.size()) reg += ",";
-    }
-    reg += "\r\n";
-    std::ofstream(dir.path() + "/registry/30-perflib.reg") << reg;
+    std::ofstream(dir.path() + "/registry/30-perflib.reg")
+        << testing::perflibRegText(platform::perfCountersValue());
     PerfObject system{perfIndex("System"),
                       {{perfIndex("Context Switches/sec"), pl::kCounterRawCount}},
                       false,
@@ -418,11 +406,15 @@ TEST(InitPerformanceData, ReadsTheImagesNameTableAndTakesTheFirstSnapshot) {
     EXPECT_EQ(systemCounterValue(5), 1234u);
 }
 
-TEST(InitPerformanceData, FailsWithoutANameTable) {
+TEST(InitPerformanceData, FailsWithoutANameTableOrWithALastCounterOfAnotherType) {
     testing::TempProfileDir dir;
     testing::ScopedEnv image{"FARLINK_MACHINE", dir.path()};
     EXPECT_EQ(initPerformanceData(), -1);
     EXPECT_EQ(takePerformanceSnapshot(), -1) << "not ready";
+    std::filesystem::create_directories(dir.path() + "/registry");
+    std::ofstream(dir.path() + "/registry/30-perflib.reg")
+        << testing::perflibRegText(platform::perfCountersValue(), "\"120\"");
+    EXPECT_EQ(initPerformanceData(), -1);
 }
 
 TEST(InitPerformanceData, OnTheHostEveryProcessorIsAnInstance) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,24 @@ inline std::vector<std::uint8_t> perfBlock(const std::vector<PerfObject>& object
     }
     putLe(out, 20, out.size(), 4);
     return out;
+}
+
+// Perflib's keys as a regedit export (version 5, whose hex(7) lists are UTF-16 as the wide
+// registry calls return them), with the "Counters" value given.
+inline std::string perflibRegText(const std::vector<std::uint8_t>& counters,
+                                  const char* lastCounter = "dword:00000078") {
+    const std::string key =
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib";
+    std::string reg = "Windows Registry Editor Version 5.00\r\n\r\n" + key +
+                      "]\r\n\"Last Counter\"=" + lastCounter + "\r\n\r\n" + key +
+                      "\\009]\r\n\"Counters\"=hex(7):";
+    for (std::size_t i = 0; i < counters.size(); ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02x", counters[i]);
+        reg += hex;
+        if (i + 1 < counters.size()) reg += ",";
+    }
+    return reg + "\r\n";
 }
 
 } // namespace farlink::testing
