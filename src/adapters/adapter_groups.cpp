@@ -6,6 +6,7 @@
 #include "snmp/dispatch.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string_view>
 
 namespace farlink::adapters {
@@ -37,12 +38,188 @@ void setDefault(std::atomic<std::uint32_t>& global, void (*apply)(int, std::uint
 // a value arrive, so a value word above that names bytes that were never kept.
 template <std::size_t N> bool storeText(runtime::SharedText<N>& field, const VarBind& b) {
     const std::uint32_t length = b.valueWord;
-    if (length > field.capacity() || length > b.valueBytes.size()) return false;
+    if (length > field.capacity() || length > snmp::kValueBytes) return false;
     field.set(std::string_view(reinterpret_cast<const char*>(b.valueBytes.data()), length));
     return true;
 }
 
+std::string_view fieldText(std::span<const char> field) {
+    return {field.data(),
+            static_cast<std::size_t>(std::find(field.begin(), field.end(), '\0') - field.begin())};
+}
+
+// Which slots a statistics or threshold table serves: columns 1 .. columns are slots
+// firstSlot .. firstSlot + columns - 1, of adapters whose media code is `media` (any media for
+// the general tables).
+struct SlotTable {
+    std::uint32_t columns;
+    std::size_t firstSlot;
+    std::uint32_t media; // 0: every adapter
+};
+constexpr SlotTable kGeneral{19, 0, 0};
+constexpr SlotTable kEthernet{10, 19, kMedia8023};
+constexpr SlotTable kTokenRing{10, 19, kMedia8025};
+
+bool ofTable(const SlotTable& table, std::uint32_t adapter) {
+    return table.media == 0 || nicInfo[adapter].mediaCode == table.media;
+}
+
+// Reads of a slot table: the value of the slot, or -1 on an adapter of other media.
+template <class Value>
+std::uint32_t serveSlots(RequestRecord& request, const GroupDescriptor& group, std::uint16_t first,
+                         std::uint16_t end, const SlotTable& table, Value&& value) {
+    return snmp::serveColumns(
+        request, group, first, end, static_cast<std::uint32_t>(adapterCount()),
+        [&](VarBind& b, std::uint32_t column, std::uint32_t adapter) {
+            if (column < 1 || column > table.columns) return false;
+            const std::size_t slot = table.firstSlot + column - 1;
+            snmp::setInteger(b, ofTable(table, adapter) ? value(adapter, slot) : 0xFFFFFFFF);
+            return true;
+        });
+}
+
+std::uint32_t lastCounter(std::uint32_t adapter, std::size_t slot) {
+    return nicInfo[adapter].lastCounters[slot].load(relaxed);
+}
+
+std::uint32_t threshold(std::uint32_t adapter, std::size_t slot) {
+    return nicThresholds[adapter][slot].load(relaxed);
+}
+
+// SETs of a threshold table. A value of the wrong type is still applied (the error tells the
+// manager its type was wrong); an adapter that does not exist answers noSuchName there and
+// nothing after it is applied; on an adapter of other media the value is passed over.
+std::uint32_t setSlots(RequestRecord& request, const GroupDescriptor& group, std::uint16_t first,
+                       std::uint16_t end, const SlotTable& table) {
+    const std::uint32_t n = group.oidLength;
+    const auto count = static_cast<std::uint32_t>(adapterCount());
+    bool applied = false;
+    for (std::uint16_t i = first; i < end; ++i) {
+        const VarBind& b = *request.bindings[i];
+        const std::uint32_t column = b.name.sub[n];
+        const std::uint32_t adapter = b.name.count > n + 1 ? b.name.sub[n + 1] : 0;
+        if (b.valueTag != group.column(column).valueTag)
+            snmp::recordError(request, snmp::kGenErr, positionOf(i));
+        if (adapter >= count) {
+            request.errorStatus = snmp::kNoSuchName;
+            request.errorIndex = positionOf(i);
+            break;
+        }
+        if (!ofTable(table, adapter)) continue;
+        if (column < 1 || column > table.columns) {
+            snmp::recordError(request, snmp::kNoSuchName, positionOf(i));
+            continue;
+        }
+        const std::size_t slot = table.firstSlot + column - 1;
+        nicThresholds[adapter][slot].store(b.valueWord, relaxed);
+        // The next poll compares afresh.
+        exceededLatch[adapter][slot].store(0, relaxed);
+        applied = true;
+    }
+    if (applied) runtime::markConfigChanged();
+    return request.errorStatus;
+}
+
 } // namespace
+
+std::uint32_t adapterTableGet(RequestRecord& request, const GroupDescriptor& group,
+                              std::uint16_t first, std::uint16_t end) {
+    return snmp::serveColumns(
+        request, group, first, end, static_cast<std::uint32_t>(adapterCount()),
+        [](VarBind& b, std::uint32_t column, std::uint32_t adapter) {
+            const NicInfo& info = nicInfo[adapter];
+            switch (column) {
+            case 1:
+                snmp::setInteger(b, info.index);
+                return true;
+            case 2:
+                snmp::setInteger(b, 0);
+                return true;
+            case 3:
+                snmp::setInteger(b, info.ioPortBase);
+                return true;
+            case 4:
+                snmp::setInteger(b, info.dmaChannel & 0xFF);
+                return true;
+            case 5:
+                snmp::setInteger(b, info.interruptLevel & 0xFF);
+                return true;
+            case 6:
+                snmp::setInteger(b, info.memoryBase);
+                return true;
+            case 7:
+                snmp::setText(b, fieldText(info.vendorDescription));
+                return true;
+            case 8:
+                snmp::setText(b, fieldText(info.title));
+                return true;
+            case 9:
+                snmp::setText(b, "");
+                return true;
+            case 10:
+                snmp::setText(b, fieldText(info.mediaName));
+                return true;
+            case 11: {
+                const auto& a = info.permanentAddress;
+                char text[13];
+                std::snprintf(text, sizeof text, "%.02X%.02X%.02X%.02X%.02X%.02X", a[0], a[1], a[2],
+                              a[3], a[4], a[5]);
+                snmp::setText(b, std::string_view(text, 12));
+                return true;
+            }
+            case 12:
+                snmp::setInteger(b, info.mediaCode);
+                return true;
+            default:
+                return false;
+            }
+        });
+}
+
+std::uint32_t generalStatisticsGet(RequestRecord& request, const GroupDescriptor& group,
+                                   std::uint16_t first, std::uint16_t end) {
+    return serveSlots(request, group, first, end, kGeneral, lastCounter);
+}
+
+std::uint32_t generalThresholdsGet(RequestRecord& request, const GroupDescriptor& group,
+                                   std::uint16_t first, std::uint16_t end) {
+    return serveSlots(request, group, first, end, kGeneral, threshold);
+}
+
+std::uint32_t generalThresholdsSet(RequestRecord& request, const GroupDescriptor& group,
+                                   std::uint16_t first, std::uint16_t end) {
+    return setSlots(request, group, first, end, kGeneral);
+}
+
+std::uint32_t ethernetStatisticsGet(RequestRecord& request, const GroupDescriptor& group,
+                                    std::uint16_t first, std::uint16_t end) {
+    return serveSlots(request, group, first, end, kEthernet, lastCounter);
+}
+
+std::uint32_t ethernetThresholdsGet(RequestRecord& request, const GroupDescriptor& group,
+                                    std::uint16_t first, std::uint16_t end) {
+    return serveSlots(request, group, first, end, kEthernet, threshold);
+}
+
+std::uint32_t ethernetThresholdsSet(RequestRecord& request, const GroupDescriptor& group,
+                                    std::uint16_t first, std::uint16_t end) {
+    return setSlots(request, group, first, end, kEthernet);
+}
+
+std::uint32_t tokenRingStatisticsGet(RequestRecord& request, const GroupDescriptor& group,
+                                     std::uint16_t first, std::uint16_t end) {
+    return serveSlots(request, group, first, end, kTokenRing, lastCounter);
+}
+
+std::uint32_t tokenRingThresholdsGet(RequestRecord& request, const GroupDescriptor& group,
+                                     std::uint16_t first, std::uint16_t end) {
+    return serveSlots(request, group, first, end, kTokenRing, threshold);
+}
+
+std::uint32_t tokenRingThresholdsSet(RequestRecord& request, const GroupDescriptor& group,
+                                     std::uint16_t first, std::uint16_t end) {
+    return setSlots(request, group, first, end, kTokenRing);
+}
 
 std::uint32_t nicScalarsGet(RequestRecord& request, const GroupDescriptor& group,
                             std::uint16_t first, std::uint16_t end) {
@@ -100,9 +277,8 @@ std::uint32_t thresholdMessageGet(RequestRecord& request, const GroupDescriptor&
     return snmp::serveColumns(request, group, first, end, 1,
                               [](VarBind& b, std::uint32_t column, std::uint32_t) {
                                   if (column != 1) return false;
-                                  // A binding carries at most 80 value bytes; a longer
-                                  // message goes out cut to them.
-                                  snmp::setText(b, thresholdMessage());
+                                  // Whole: cut to 80 bytes, it would lose its numbers.
+                                  snmp::setLongText(b, thresholdMessage());
                                   return true;
                               });
 }

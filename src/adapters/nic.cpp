@@ -11,6 +11,7 @@ std::atomic<std::int32_t> nicCount{0};
 std::array<NicInfo, kMaxAdapters> nicInfo;
 std::array<std::array<std::atomic<std::uint32_t>, kCounterSlots>, kMaxAdapters> nicThresholds{};
 std::array<std::array<std::atomic<std::uint8_t>, kCounterSlots>, kMaxAdapters> exceededLatch{};
+std::array<PolledOidList, kMaxAdapters> polledOids{};
 
 std::atomic<std::uint32_t> defaultBytes{12500000};
 std::atomic<std::uint32_t> defaultPackets{250000};
@@ -127,6 +128,11 @@ void reportExceeded(std::string_view oidName, std::uint32_t delta, std::uint32_t
                   "Threshold of %.*s exceeded. Threshold limit is %d, current value is %d\n",
                   static_cast<int>(oidName.size()), oidName.data(),
                   static_cast<std::int32_t>(threshold), static_cast<std::int32_t>(delta));
+}
+
+void clearThresholdMessage() {
+    std::lock_guard lock(messageMutex);
+    message[0] = '\0';
 }
 
 std::string thresholdMessage() {

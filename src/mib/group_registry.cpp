@@ -129,6 +129,23 @@ struct GroupRow {
 
 constexpr HandlerEntry kNicScalars{adapters::nicScalarsGet, adapters::nicScalarsGet, acceptSet,
                                    adapters::nicScalarsSet};
+constexpr HandlerEntry kAdapterTable{adapters::adapterTableGet, adapters::adapterTableGet, nullptr,
+                                     nullptr};
+constexpr HandlerEntry kGeneralStatistics{adapters::generalStatisticsGet,
+                                          adapters::generalStatisticsGet, nullptr, nullptr};
+constexpr HandlerEntry kGeneralThresholds{adapters::generalThresholdsGet,
+                                          adapters::generalThresholdsGet, acceptSet,
+                                          adapters::generalThresholdsSet};
+constexpr HandlerEntry kEthernetStatistics{adapters::ethernetStatisticsGet,
+                                           adapters::ethernetStatisticsGet, nullptr, nullptr};
+constexpr HandlerEntry kEthernetThresholds{adapters::ethernetThresholdsGet,
+                                           adapters::ethernetThresholdsGet, acceptSet,
+                                           adapters::ethernetThresholdsSet};
+constexpr HandlerEntry kTokenRingStatistics{adapters::tokenRingStatisticsGet,
+                                            adapters::tokenRingStatisticsGet, nullptr, nullptr};
+constexpr HandlerEntry kTokenRingThresholds{adapters::tokenRingThresholdsGet,
+                                            adapters::tokenRingThresholdsGet, acceptSet,
+                                            adapters::tokenRingThresholdsSet};
 constexpr HandlerEntry kThresholdMessage{adapters::thresholdMessageGet,
                                          adapters::thresholdMessageGet, nullptr, nullptr};
 constexpr HandlerEntry kEventAction{adapters::eventActionGet, adapters::eventActionGet, acceptSet,
@@ -175,14 +192,14 @@ constexpr std::array<GroupRow, kGroupCount> kRows = {{
                                   {11, w(S(0, 255))}, {12, 16, I}}, kDisks},
     /*  4 */ {{2}, kScalar, {{1, I(0, 7)}, {6, 8, w(I)}}, kNicScalars},
     /*  5 */ {{2, 2, 1}, {1, I}, {{1, 3, I}, {4, I(0, 7)}, {5, I(0, 15)}, {6, I},
-                                  {7, 11, S(0, 255)}, {12, I}}},
+                                  {7, 11, S(0, 255)}, {12, I}}, kAdapterTable},
     // The statistics and threshold tables count their rows with a plain integer instance.
-    /*  6 */ {{2, 5, 1, 1}, {1, I}, {{1, 18, C}, {19, I}}},
-    /*  7 */ {{2, 5, 2, 1}, {1, I}, {{1, 19, w(I)}}},
-    /*  8 */ {{2, 5, 3, 1}, {1, I}, {{1, 10, C}}},
-    /*  9 */ {{2, 5, 4, 1}, {1, I}, {{1, 10, w(I)}}},
-    /* 10 */ {{2, 5, 5, 1}, {1, I}, {{1, 10, C}}},
-    /* 11 */ {{2, 5, 6, 1}, {1, I}, {{1, 10, w(I)}}},
+    /*  6 */ {{2, 5, 1, 1}, {1, I}, {{1, 18, C}, {19, I}}, kGeneralStatistics},
+    /*  7 */ {{2, 5, 2, 1}, {1, I}, {{1, 19, w(I)}}, kGeneralThresholds},
+    /*  8 */ {{2, 5, 3, 1}, {1, I}, {{1, 10, C}}, kEthernetStatistics},
+    /*  9 */ {{2, 5, 4, 1}, {1, I}, {{1, 10, w(I)}}, kEthernetThresholds},
+    /* 10 */ {{2, 5, 5, 1}, {1, I}, {{1, 10, C}}, kTokenRingStatistics},
+    /* 11 */ {{2, 5, 6, 1}, {1, I}, {{1, 10, w(I)}}, kTokenRingThresholds},
     /* 12 */ {{3}, kScalar, {{3, I}, {6, I(1, 16)}, {8, I}, {9, S(0, 255)},
                              {10, 13, w(S(0, 255))}, {14, I}}, kSystemResources},
     /* 13 */ {{3, 1, 1}, {1, I(0, 15)}, {{1, I(0, 15)}, {2, S(0, 255)}}, kInterruptOwners},

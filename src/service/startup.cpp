@@ -1,5 +1,6 @@
 #include "service/startup.h"
 
+#include "adapters/discovery.h"
 #include "config/config_thread.h"
 #include "inventory/disks.h"
 #include "inventory/dmi.h"
@@ -238,7 +239,8 @@ int runStartUp() {
     inventory::buildStorageAdapterTable();
     inventory::buildDiskTable();
     system::takeActiveDriverList();
-    // The network adapters join here; when they cannot be set up, "Unable to init NIC driver".
+    // Each adapter found gets its poller here; the agent serves on without the ones that failed.
+    if (adapters::initNic() == 0) platform::printText("Unable to init NIC driver\n");
 
     if (!startAgentThread([] { config::configurationThread(); })) {
         runtime::reportEvent(runtime::kEventWriteThread,
