@@ -29,6 +29,13 @@ SERVING_ON_SAMPLE = SERVING_EVERYWHERE + [(4, 55, t, 1) for t in range(52, 59)]
 # Its resource map and storage serve the inventory tables.
 SERVING_ON_SAMPLE += [(1, 1, 1), (1, 3, 1), (1, 5, 1)]
 SERVING_ON_SAMPLE += [(3, t, 1) for t in (1, 2, 4, 5, 7, 15)]
+# Its two network cards serve the adapter table and every statistics and threshold table (the
+# 802.x tables answer -1 for the card of the other media).
+ADAPTER_TABLES = [(2, 2, 1)] + [(2, 5, t, 1) for t in range(1, 7)]
+SERVING_ON_SAMPLE += ADAPTER_TABLES
+# A host serves them when it has an interface with a device of its own.
+HOST_HAS_ADAPTER = any(os.path.exists(os.path.join("/sys/class/net", name, "device"))
+                       for name in os.listdir("/sys/class/net"))
 # Its driver list, and the disk tables of its performance data.
 SERVING_ON_SAMPLE += [(4, 62, 1), (4, 65, 5, 1), (4, 65, 6, 1)]
 
@@ -132,7 +139,7 @@ class SampleMachineWalkTest(RegistryWalkCases, h.StackTest):
 
 class HostWalkTest(RegistryWalkCases, h.StackTest):
     machine = None
-    serving = SERVING_EVERYWHERE
+    serving = SERVING_EVERYWHERE + (ADAPTER_TABLES if HOST_HAS_ADAPTER else [])
 
 
 if __name__ == "__main__":

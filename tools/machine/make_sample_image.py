@@ -567,6 +567,93 @@ def perf_data():
     return header + name + b"".join(objects)
 
 
+# The network cards: an Ethernet card with traffic (E100B, whose resource list the resource map
+# above holds), a Token Ring card whose driver keeps no resource list, and a hidden dial-up
+# adapter that discovery passes by. Each card's device answers the NDIS query by OID from
+# devices/<service>/00170002/<OID>.bin, or grows as a .rate counter ("start per-second").
+NETWORK_CARDS = [
+    # subkey, product, service, title, hidden
+    ("1", "E100B", "E100B1", "[1] Tessel FastLink 10/100 PCI Adapter", None),
+    ("2", "QTok16", "QTok161", "[2] Quarry 16/4 Token-Ring PCI Adapter", None),
+    ("3", "NdisWan", "NdisWan4", "[3] Remote Access WAN Wrapper", 1),
+]
+
+GENERAL_STATISTICS = [0x00020101, 0x00020102, 0x00020103, 0x00020104, 0x00020105] + \
+    [0x00020200 + n for n in range(1, 0x0F)]
+ETHERNET_STATISTICS = [0x01020101, 0x01020102, 0x01020103, 0x01020201, 0x01020202, 0x01020203,
+                       0x01020204, 0x01020205, 0x01020206, 0x01020207]
+TOKEN_RING_STATISTICS = [0x02020101, 0x02020102, 0x02020201, 0x02020202, 0x02020203,
+                         0x02020204, 0x02020205, 0x02020206, 0x02020207]
+
+# The Ethernet card's traffic: (start, per second). The demo's TESSEL.INI sets a Packets
+# threshold that frames received at 1200 a second cross.
+ETHERNET_RATES = {
+    0x00020101: (1000000, 900),    # frames sent
+    0x00020102: (2500000, 1200),   # frames received
+    0x00020201: (60000000, 70000),  # directed bytes sent
+    0x00020202: (900000, 850),     # directed frames sent
+    0x00020207: (150000000, 90000),  # directed bytes received
+    0x00020208: (2400000, 1100),   # directed frames received
+    0x0002020B: (3000000, 6000),   # broadcast bytes received
+    0x0002020C: (50000, 100),      # broadcast frames received
+}
+
+
+def network_reg():
+    """NetworkCards, the Token Ring card's resource key and the TCP/IP address of the Ethernet
+    card, as regedit exports them (REGEDIT4), with CR LF line ends."""
+    def quoted(text):
+        return '"%s"' % text.replace("\\", "\\\\").replace('"', '\\"')
+
+    cards = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards"
+    out = ["REGEDIT4", "", "[%s]" % cards, ""]
+    for key, product, service, title, hidden in NETWORK_CARDS:
+        out.append("[%s\\%s]" % (cards, key))
+        for name, text in (("ProductName", product), ("ServiceName", service), ("Title", title)):
+            out.append("%s=%s" % (quoted(name), quoted(text)))
+        if hidden is not None:
+            out.append('"Hidden"=dword:%08x' % hidden)
+        out.append("")
+    # The Token Ring driver's key holds no list: its resources read 0.
+    out += ["[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\QTok16]", ""]
+    address = b"192.168.7.20\0\0"
+    out.append("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\E100B1\\Parameters\\Tcpip]")
+    out.append('"IPAddress"=hex(7):' + ",".join("%02x" % b for b in address))
+    out.append("")
+    return ("\r\n".join(out) + "\r\n").encode("ascii")
+
+
+def network_answers():
+    """{(service, OID): bytes or (start, rate)} for the two cards' devices."""
+    answers = {}
+
+    def card(service, medium, address, vendor, statistics):
+        address_oid = 0x01010101 if medium == 0 else 0x02010101
+        listed = [0x00010101, 0x00010102, 0x00010103, 0x0001010D, address_oid] + statistics
+        answers[(service, 0x00010101)] = u32(*listed)
+        answers[(service, 0x00010102)] = u32(0)  # NdisHardwareStatusReady
+        answers[(service, 0x00010103)] = u32(medium)
+        answers[(service, 0x0001010D)] = vendor.encode("ascii") + b"\0"
+        answers[(service, address_oid)] = bytes(address)
+
+    card("E100B1", 0, [0x00, 0xA0, 0xC9, 0x12, 0x34, 0x56], "Tessel FastLink 10/100 PCI Adapter",
+         GENERAL_STATISTICS + ETHERNET_STATISTICS)
+    for oid in GENERAL_STATISTICS + ETHERNET_STATISTICS:
+        answers[("E100B1", oid)] = ETHERNET_RATES.get(oid, struct.pack("<Q", 0))
+    answers[("E100B1", 0x01020102)] = struct.pack("<Q", 14)  # one collision, long ago
+    answers[("E100B1", 0x0002020E)] = struct.pack("<Q", 2)   # frames queued
+
+    card("QTok161", 1, [0x10, 0x00, 0x5A, 0x4C, 0x21, 0x07], "Quarry 16/4 Token-Ring PCI Adapter",
+         GENERAL_STATISTICS[:5] + [0x02010106] + TOKEN_RING_STATISTICS)
+    for oid in GENERAL_STATISTICS[:5] + TOKEN_RING_STATISTICS:
+        answers[("QTok161", oid)] = struct.pack("<Q", 0)
+    answers[("QTok161", 0x00020101)] = struct.pack("<Q", 48211)
+    answers[("QTok161", 0x00020102)] = struct.pack("<Q", 51007)
+    answers[("QTok161", 0x02010106)] = u32(0x20)  # ring status: a soft error was seen
+    answers[("QTok161", 0x02020206)] = struct.pack("<Q", 3)
+    return answers
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     mode = "wb" if isinstance(data, bytes) else "w"
@@ -605,6 +692,13 @@ def main():
               disk_geometry(*geometry))
     write(os.path.join(target, "registry", "30-perflib.reg"), perflib_reg())
     write(os.path.join(target, "perf", "data.bin"), perf_data())
+    write(os.path.join(target, "registry", "40-network.reg"), network_reg())
+    for (service, oid), data in network_answers().items():
+        folder = os.path.join(target, "devices", service, "00170002")
+        if isinstance(data, tuple):
+            write(os.path.join(folder, "%08x.rate" % oid), "%d %d\n" % data)
+        else:
+            write(os.path.join(folder, "%08x.bin" % oid), data)
     write(os.path.join(target, "system", "facts"), "user=Administrator\nmemory=%d\n" % (256 << 20))
     # What the agent records while it runs is not part of the image.
     write(os.path.join(target, ".gitignore"), "requests.log\n")
