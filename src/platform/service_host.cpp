@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace farlink::platform {
 
@@ -26,6 +27,13 @@ constexpr int kSystemStateTimeoutMs = 1000;
 
 std::atomic<ControlHandler> registeredHandler{nullptr};
 std::atomic<bool> readinessDeferred{false};
+
+// The start-up worker may pass its checks before the main thread has said Running; what it says
+// then is held and sent after Running, so systemd never sees "ready" before "running" nor a
+// "Serving ..." status overwritten by "Running".
+std::mutex readinessMutex;
+bool runningReported = false;
+std::vector<std::string> heldMessages;
 
 std::mutex& statusMutex() {
     static std::mutex mutex;
@@ -163,6 +171,15 @@ std::string statusLine(std::string_view text) {
     return line;
 }
 
+bool notifyOrHold(std::string message) {
+    std::lock_guard lock(readinessMutex);
+    if (readinessDeferred.load(std::memory_order_relaxed) && !runningReported) {
+        heldMessages.push_back(std::move(message));
+        return true;
+    }
+    return notify(message);
+}
+
 } // namespace
 
 // The controls arrive as signals. They are blocked here, before any other thread exists, so
@@ -199,20 +216,30 @@ bool setServiceStatus(const ServiceStatus& status) {
     const std::string message = notifyMessage(status.currentState);
     // The report is kept whether or not anybody listens.
     if (message.empty()) return true;
-    return notify(message);
+    if (status.currentState != kStateRunning) return notify(message);
+    std::lock_guard lock(readinessMutex);
+    bool sent = notify(message);
+    runningReported = true;
+    for (const std::string& held : heldMessages)
+        sent = notify(held) && sent;
+    heldMessages.clear();
+    return sent;
 }
 
 void deferReadiness() {
+    std::lock_guard lock(readinessMutex);
     readinessDeferred.store(true, std::memory_order_relaxed);
+    runningReported = false;
+    heldMessages.clear();
 }
 
 bool reportReady(std::string_view statusText) {
-    return notify(statusText.empty() ? std::string("READY=1")
-                                     : "READY=1\n" + statusLine(statusText));
+    return notifyOrHold(statusText.empty() ? std::string("READY=1")
+                                           : "READY=1\n" + statusLine(statusText));
 }
 
 bool reportStatusText(std::string_view statusText) {
-    return notify(statusLine(statusText));
+    return notifyOrHold(statusLine(statusText));
 }
 
 void deliverControl(std::uint32_t control) {

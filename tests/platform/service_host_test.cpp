@@ -108,6 +108,23 @@ void mainRaisingSignal() {
 
 class SignalControls : public ::testing::TestWithParam<std::pair<int, std::uint32_t>> {};
 
+TEST(ServiceHost, ReadinessBeforeRunningWaitsForRunning) {
+    NotifyListener listener("@farlink-test-ready-" + std::to_string(::getpid()));
+    ASSERT_TRUE(listener.bound_);
+    ScopedEnv socket("NOTIFY_SOCKET", listener.name_);
+    deferReadiness();
+    // The start-up worker can pass its checks before the main thread reports Running.
+    EXPECT_TRUE(reportReady("Serving COM1"));
+    EXPECT_TRUE(reportStatusText("Serving COM1 on /dev/pts/3"));
+    EXPECT_EQ(listener.take(), "(none)");
+    EXPECT_TRUE(report(kStateRunning));
+    EXPECT_EQ(listener.take(), "STATUS=Running");
+    EXPECT_EQ(listener.take(), "READY=1\nSTATUS=Serving COM1");
+    EXPECT_EQ(listener.take(), "STATUS=Serving COM1 on /dev/pts/3");
+    EXPECT_TRUE(reportStatusText("Serving COM2"));
+    EXPECT_EQ(listener.take(), "STATUS=Serving COM2") << "after Running, sent at once";
+}
+
 TEST_P(SignalControls, SignalBecomesItsControlOnTheDispatcherThread) {
     // Outside a stopping systemd host a SIGTERM is a plain stop.
     signalToRaise = GetParam().first;
