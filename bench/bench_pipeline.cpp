@@ -3,10 +3,15 @@
 #include "link/pipeline.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
+#include "platform/shared_memory.h"
+#include "runtime/agent_settings.h"
+#include "runtime/shared_block.h"
 #include "support/station.h"
 
 #include <benchmark/benchmark.h>
 
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -68,7 +73,25 @@ void BM_Get25Bindings(benchmark::State& state) {
     answerFrames(state, frameOf(snmpMessage(testing::kGetRequest, 1, bindings)));
 }
 
+// A contact text is read from the shared agent block through its descriptor, for every binding.
+void BM_GetContactName(benchmark::State& state) {
+    const std::string name = "farlink-bench-" + std::to_string(::getpid());
+    platform::SharedRegion region;
+    std::string refusal;
+    if (!platform::createSharedRegion(name, runtime::kSharedBlockSize, region, refusal)) {
+        state.SkipWithError("no shared block can be made here");
+        return;
+    }
+    runtime::attachSharedBlock(name, region);
+    runtime::writeText(runtime::kAdministratorName, "Ada Operator");
+    runtime::agentSettings.contactRowCount.store(1);
+    answerFrames(state, frameOf(snmpMessage(testing::kGetRequest, 1, {{mib({4, 18, 1, 1, 0})}})));
+    runtime::detachSharedBlock();
+    platform::removeSharedRegion(name);
+}
+
 BENCHMARK(BM_GetOneBinding);
+BENCHMARK(BM_GetContactName);
 BENCHMARK(BM_GetNextEventTable);
 BENCHMARK(BM_SetEventAction);
 BENCHMARK(BM_Get25Bindings);
