@@ -80,6 +80,10 @@ MEMORY=90
 I/O BUS=80
 Volume Usage=85
 
+[NIC Threshold]
+; frames a second: the sample Ethernet card receives 1200, so its poller reports crossings
+Packets=1000
+
 [manager.1]
 name=Ada Operator
 OfficePhone=555-0100
@@ -132,6 +136,11 @@ Try, in another terminal:
   snmpget $snmp $e.1.{2,4,6}.0
   snmpwalk $snmp $e.1.3.1
   snmpwalk $snmp $e.1.5.1
+  # network adapters: the table, then (a minute after the start) the general statistics and
+  # the threshold message, which reports frame counters above 1000 a second
+  snmpwalk $snmp $e.2.2.1
+  snmpwalk $snmp $e.2.5.1.1
+  snmpget $snmp $e.7.1.0
   # the administrator contact table; change the office phone, then look at TESSEL.INI
   snmpwalk $snmp $e.4.18.1
   snmpset $snmp $e.4.18.1.2.0 s 555-0199
