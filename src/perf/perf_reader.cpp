@@ -119,6 +119,10 @@ struct ReaderState {
     std::uint64_t availableBytes = 0;
     std::uint64_t totalMemory = 0;
     std::uint8_t availablePercent = 0;
+    std::array<std::uint8_t, kMaxProcessors> busy{};
+    // The times of the last block a snapshot walked.
+    bool walked = false;
+    std::uint64_t walkedTime = 0, walked100ns = 0;
     // The counter block of each instance of the object being walked, as [begin, end) offsets
     // of the block; keeps its capacity from walk to walk.
     std::vector<std::pair<std::size_t, std::size_t>> counterBlocks;
@@ -516,20 +520,33 @@ std::span<const std::uint8_t> query(std::u16string_view objects) {
     return {};
 }
 
-// Query and walk; false when the query failed.
-bool snapshot(bool firstSample) {
+enum class Snapshot { Failed, Same, Fresh };
+
+// Query and walk. A block with the times of the one walked last is that same sample handed over
+// again (a host's block within its reuse time, an image's unchanged file): walking it twice would
+// only make every rate 0, so it is not walked.
+Snapshot snapshot(bool firstSample) {
     std::u16string objects;
     {
         std::lock_guard guard(samples);
-        if (!state.ready) return false;
+        if (!state.ready) return Snapshot::Failed;
         objects = state.objectsString;
     }
     std::lock_guard queryGuard(queries);
     const std::span<const std::uint8_t> block = query(objects);
-    if (block.empty()) return false;
+    if (block.empty()) return Snapshot::Failed;
     std::lock_guard guard(samples);
+    if (block.size() >= pl::kBlockSize) {
+        const std::uint64_t time = pl::word64(block, pl::kBlockPerfTime);
+        const std::uint64_t time100ns = pl::word64(block, pl::kBlockPerfTime100nSec);
+        if (state.walked && time == state.walkedTime && time100ns == state.walked100ns)
+            return Snapshot::Same;
+        state.walked = true;
+        state.walkedTime = time;
+        state.walked100ns = time100ns;
+    }
     walkLocked(state, block, firstSample);
-    return true;
+    return Snapshot::Fresh;
 }
 
 const ObjectRecord* objectRecord(std::uint32_t object) {
@@ -640,7 +657,7 @@ int initPerformanceData() {
 }
 
 int takePerformanceSnapshot() {
-    return snapshot(false) ? 0 : -1;
+    return snapshot(false) == Snapshot::Failed ? -1 : 0;
 }
 
 void walkPerformanceBlock(std::span<const std::uint8_t> block, bool firstSample) {
@@ -650,21 +667,24 @@ void walkPerformanceBlock(std::span<const std::uint8_t> block, bool firstSample)
 
 void samplePerformanceLoad(std::span<std::uint8_t, kMaxProcessors> busy,
                            std::uint8_t& processorCount, std::uint8_t& availablePercent) {
-    if (!snapshot(false)) return;
+    const Snapshot taken = snapshot(false);
+    if (taken == Snapshot::Failed) return;
     std::lock_guard guard(samples);
     ReaderState& s = state;
     const std::uint32_t count = std::min<std::uint32_t>(s.processorCount, kMaxProcessors);
-    for (std::uint32_t i = 0; i < count; ++i) {
+    // The same sample again gives the same answer; only a new one moves the comparison on.
+    for (std::uint32_t i = 0; i < count && taken == Snapshot::Fresh; ++i) {
         ProcessorSample& p = s.processors[i];
         // 64-bit differences: snapshots minutes apart must not wrap.
         const std::uint64_t dv = p.currentValue - p.previousValue;
         const std::uint64_t dt = p.current100ns - p.previous100ns;
         double value = 0;
         if (dt > dv) value = (1 - static_cast<double>(dv) / static_cast<double>(dt)) * 100 + 0.5;
-        busy[i] = static_cast<std::uint8_t>(std::min(value, 100.0));
+        s.busy[i] = static_cast<std::uint8_t>(std::min(value, 100.0));
         p.previousValue = p.currentValue;
         p.previous100ns = p.current100ns;
     }
+    std::copy_n(s.busy.begin(), count, busy.begin());
     std::uint64_t percent = 0;
     if (s.totalMemory != 0)
         percent = static_cast<std::uint64_t>(static_cast<double>(s.availableBytes) /

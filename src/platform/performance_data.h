@@ -21,4 +21,10 @@ namespace farlink::platform {
 int queryPerformanceData(std::u16string_view objects, std::span<std::uint8_t> buffer,
                          std::uint32_t& size);
 
+// On a host, a query for the same objects within this many milliseconds of the last block built
+// gets that block again, times and all: the kernel counts processor time in ticks of 10 ms, so a
+// closer sample says little, and a burst of requests then costs one build. 0 builds every time.
+inline constexpr std::uint32_t kPerformanceDataReuseMs = 100;
+void setPerformanceDataReuse(std::uint32_t milliseconds);
+
 } // namespace farlink::platform

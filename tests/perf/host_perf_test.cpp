@@ -5,6 +5,7 @@
 #include "platform/host_perf.h"
 #include "platform/perf_layout.h"
 #include "platform/perf_names.h"
+#include "platform/performance_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,22 @@ TEST(HostBlock, OnlyTheObjectsAskedForAreBuilt) {
     EXPECT_EQ(pl::word32(block, first + pl::kObjectNameTitleIndex), platform::perfIndex("Memory"));
     EXPECT_TRUE(platform::wantedObjects(u"Global").empty());
     EXPECT_EQ(hostBlock(0, {}).size(), hostBlock(0, platform::wantedObjects(u"Global")).size());
+}
+
+TEST(HostBlock, ABurstOfQueriesGetsOneBlockAndALaterQueryANewOne) {
+    std::vector<std::uint8_t> first(1 << 16), second(1 << 16), third(1 << 16);
+    std::uint32_t size1 = 0, size2 = 0, size3 = 0;
+    const std::u16string objects = u"2 4 86 ";
+    platform::setPerformanceDataReuse(60'000);
+    ASSERT_EQ(platform::queryPerformanceData(objects, first, size1), 0);
+    ASSERT_EQ(platform::queryPerformanceData(objects, second, size2), 0);
+    EXPECT_TRUE(
+        std::equal(first.begin(), first.begin() + size1, second.begin(), second.begin() + size2));
+    platform::setPerformanceDataReuse(0);
+    ASSERT_EQ(platform::queryPerformanceData(objects, third, size3), 0);
+    EXPECT_GT(pl::word64(third, pl::kBlockPerfTime100nSec),
+              pl::word64(first, pl::kBlockPerfTime100nSec));
+    platform::setPerformanceDataReuse(platform::kPerformanceDataReuseMs);
 }
 
 TEST(HostBlock, BlockMountPointsAreDevicesOnceWithTheirEscapesUndone) {

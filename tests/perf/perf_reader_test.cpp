@@ -341,6 +341,25 @@ TEST_F(LoadTest, BusyComparesWithTheStartUpSnapshotAndAFailedQueryChangesNothing
     EXPECT_EQ(available, 9);
 }
 
+TEST_F(LoadTest, TheSameSampleAgainChangesNeitherCountersNorBusy) {
+    setPerformanceTotalMemory(4ull << 30);
+    walkPerformanceBlock(load({0}, 0, 0), true);
+    publish(load({2'500'000}, 1ull << 30, 10'000'000));
+    std::array<std::uint8_t, kMaxProcessors> busy{};
+    std::uint8_t count = 0, available = 0;
+    for (int round = 0; round < 2; ++round) {
+        busy.fill(9);
+        samplePerformanceLoad(busy, count, available);
+        EXPECT_EQ(busy[0], 75) << round;
+        EXPECT_EQ(available, 25) << round;
+        EXPECT_EQ(processorCounterValue(0, 0), 75u) << round;
+    }
+    publish(load({12'500'000}, 1ull << 30, 20'000'000)); // a second later, all idle
+    samplePerformanceLoad(busy, count, available);
+    EXPECT_EQ(busy[0], 0);
+    EXPECT_EQ(processorCounterValue(0, 0), 0u);
+}
+
 TEST_F(LoadTest, ProcessorsBeyondTheArraysAreNotCountedAndMemoryIsCapped) {
     setPerformanceTotalMemory(1ull << 30);
     walkPerformanceBlock(load(std::vector<std::uint64_t>(40, 0), 0, 0), true);
