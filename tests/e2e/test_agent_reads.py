@@ -15,10 +15,10 @@ BUILT_IN_ACTIONS = [65542, 196614, 65542, 327686, 65542, 65542, 6, 6, 6, 65542, 
 
 
 class AgentReadsTest(h.StackTest):
-    def test_nic_count_is_integer_zero(self):
+    def test_nic_count_is_the_sample_machines_two_cards(self):
         code, out, err = self.run_tool("snmpget", E + ".2.1.0")
         self.assertEqual(code, 0, err)
-        self.assertEqual(out.strip(), E + ".2.1.0 = INTEGER: 0")
+        self.assertEqual(out.strip(), E + ".2.1.0 = INTEGER: 2")
 
     def test_get_next_walk_never_leaves_the_threshold_message_group(self):
         code, out, err = self.run_tool("snmpwalk", E + ".7")
