@@ -321,6 +321,17 @@ void processFrame(FrameRequest* request) {
     const std::size_t datagramLength =
         slipDecode(std::span(request->frame, frameLength), std::span(w.outBuf, kOutBufSize));
     const std::span<const std::uint8_t> datagram(w.outBuf, datagramLength);
+    if (datagramLength == 0 && frameLength > kOutBufSize) {
+        const std::size_t needed = slipDecodedLength(std::span(request->frame, frameLength));
+        if (needed > kOutBufSize) {
+            runtime::reportLimitedEvent(
+                runtime::EventKind::FrameTooLong, runtime::kEventWarning,
+                platform::formatText("Frame dropped: its datagram of %zu bytes exceeds %zu", needed,
+                                     kOutBufSize));
+            releaseFrameWork(w);
+            return;
+        }
+    }
 
     // A damaged datagram is not answered: a corrupted SetRequest must never be applied, and a
     // reply could not be addressed from a header that fails its checksum.

@@ -10,9 +10,12 @@
 
 namespace farlink::link {
 
-inline constexpr std::size_t kFrameBlockSize = 512; // a received frame, both END bytes included
-inline constexpr std::size_t kHeadersSize = 28;     // IPv4 (without options) and UDP headers
-inline constexpr std::size_t kOutBufSize = 512;     // the de-escaped request datagram
+inline constexpr std::size_t kHeadersSize = 28; // IPv4 (without options) and UDP headers
+// The de-escaped request datagram: the headers and the longest message the decoder takes.
+inline constexpr std::size_t kOutBufSize = kHeadersSize + snmp::kMaxMessageSize;
+// A received frame, both END bytes included: room for that datagram with every byte escaped, so
+// no request is refused for the escapes its addresses, checksums or values happen to need.
+inline constexpr std::size_t kFrameBlockSize = 2 * kOutBufSize + 2;
 // Reply blocks are sized for the worst case: a full response message in its headers, and that
 // datagram with every byte escaped.
 inline constexpr std::size_t kSnmpBufSize = snmp::kMaxResponseSize;

@@ -2,9 +2,16 @@
 
 #include "platform/console.h"
 
+#include <cstdint>
+
 namespace farlink::link {
 
-std::size_t slipDecode(std::span<const std::uint8_t> frame, std::span<std::uint8_t> out) {
+namespace {
+
+// The decoder's walk over a frame; it stores the bytes only when out is given, and refuses a
+// datagram longer than capacity whole rather than passing it on cut short.
+std::size_t decodeFrame(std::span<const std::uint8_t> frame, std::uint8_t* out,
+                        std::size_t capacity) {
     std::size_t count = 0;
     std::size_t i = 0;
     while (i < frame.size()) {
@@ -24,11 +31,21 @@ std::size_t slipDecode(std::span<const std::uint8_t> frame, std::span<std::uint8
                 c = kSlipEsc;
             // Any other byte after ESC stands for itself.
         }
-        // A datagram that does not fit is refused whole rather than passed on cut short.
-        if (count == out.size()) return 0;
-        out[count++] = c;
+        if (count == capacity) return 0;
+        if (out != nullptr) out[count] = c;
+        ++count;
     }
     return 0;
+}
+
+} // namespace
+
+std::size_t slipDecode(std::span<const std::uint8_t> frame, std::span<std::uint8_t> out) {
+    return decodeFrame(frame, out.data(), out.size());
+}
+
+std::size_t slipDecodedLength(std::span<const std::uint8_t> frame) {
+    return decodeFrame(frame, nullptr, SIZE_MAX);
 }
 
 std::size_t slipEncode(std::span<const std::uint8_t> datagram, std::span<std::uint8_t> out) {

@@ -23,6 +23,10 @@ constexpr std::size_t slipEncodedMax(std::size_t n) {
 // length; 0 when no closing END follows data. Never writes past out.
 std::size_t slipDecode(std::span<const std::uint8_t> frame, std::span<std::uint8_t> out);
 
+// The length slipDecode would give with room enough: tells a datagram too long for its buffer
+// from a frame that never closes.
+std::size_t slipDecodedLength(std::span<const std::uint8_t> frame);
+
 // Writes END, the escaped datagram, END; returns the bytes written, or 0 when out cannot hold
 // the worst case of slipEncodedMax(datagram.size()).
 std::size_t slipEncode(std::span<const std::uint8_t> datagram, std::span<std::uint8_t> out);

@@ -20,8 +20,8 @@ import tty
 
 ENTERPRISE = "1.3.6.1.4.1.32473.25"
 COMMUNITY = b"kestrl"
-STATION_IP = "192.0.2.1"
-AGENT_IP = "192.0.2.2"
+STATION_IP = "198.51.100.1"
+AGENT_IP = "198.51.100.2"
 SNMP_PORT = 161
 
 # Generous bounds for things that must happen eventually; none of them measures speed.

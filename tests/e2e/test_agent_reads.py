@@ -20,6 +20,15 @@ class AgentReadsTest(h.StackTest):
         self.assertEqual(code, 0, err)
         self.assertEqual(out.strip(), E + ".2.1.0 = INTEGER: 2")
 
+    def test_twenty_five_bindings_are_answered_whatever_escapes_their_frame_needs(self):
+        # The most bindings a request may carry, behind a community whose twenty C0 bytes (the
+        # agent takes any community that starts with its own) each need an escape on the line:
+        # a message of about 500 bytes in a frame of about 550.
+        community = "kestrl" + "\udcc0" * 20  # passed to the tool as raw C0 bytes
+        code, out, err = self.run_tool("snmpget", *[E + ".2.1.0"] * 25, community=community)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(out.splitlines(), [E + ".2.1.0 = INTEGER: 2"] * 25)
+
     def test_get_next_walk_never_leaves_the_threshold_message_group(self):
         code, out, err = self.run_tool("snmpwalk", E + ".7")
         self.assertEqual(code, 0, err)

@@ -131,7 +131,7 @@ class RequestFramingTest(StubAgentTest):
         bad_udp = bytearray(self.answer(req, b"bad udp"))
         bad_udp[26] ^= 0x55
         wrong_id = self.answer(req, b"wrong id", ident=(req["id"] + 7) & 0xFFFF)
-        wrong_source = self.answer(req, b"wrong source", src="192.0.2.99")
+        wrong_source = self.answer(req, b"wrong source", src="198.51.100.99")
         short = good[:27]
         for d in (bad_header, bad_udp, wrong_id, wrong_source, short, good):
             self.write_line(h.slip_encode(bytes(d)))

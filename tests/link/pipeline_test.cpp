@@ -257,6 +257,25 @@ TEST_F(PipelineTest, AResponseTooLargeToEncodeGoesBackAsTooBigWithTheRequestsBin
     EXPECT_TRUE(eventTexts().empty());
 }
 
+TEST_F(PipelineTest, AMessageWithinItsLimitIsAnsweredWhateverEscapesItsFrameNeeds) {
+    // Every byte C0 costs an escape on the line: a community of 400 of them makes a frame of
+    // about 860 bytes around a message of about 440.
+    const std::string community = "kestrl" + std::string(400, '\xC0');
+    const Bytes request =
+        requestDatagram(snmpMessage(kGetRequest, 77, {{kNicCount}}, community), false);
+    ASSERT_LE(request.size(), kOutBufSize);
+    ASSERT_GT(frame(request).size(), 850u);
+    // The answer carries the agent's own community.
+    EXPECT_EQ(
+        hexText(exchange(request)),
+        hexText(replyDatagram(snmpMessage(kGetResponse, 77, {{kNicCount, integer(0)}}), false)));
+
+    // A datagram longer than the headers and the longest message is refused whole, and said so.
+    EXPECT_TRUE(exchange(requestDatagram(Bytes(600, 0x30), false)).empty());
+    EXPECT_EQ(eventTexts(),
+              std::vector<std::string>{"Frame dropped: its datagram of 628 bytes exceeds 540"});
+}
+
 TEST_F(PipelineTest, AReplyWhoseUdpChecksumComputesToZeroCarriesAllOnes) {
     // The station's port is the one field of the reply the test may choose; find the one for
     // which the reply's checksum computes to 0, which the station's sealing writes as FF FF.

@@ -122,7 +122,7 @@ TEST_F(PortReaderTest, FramesAreCutOutOfTheStreamEveryOneHeldInTheCycleThatReadI
     // them split over two reads. Then a partial frame fills the whole buffer: it is dropped
     // with an event, and reading goes on.
     const Bytes chatter = {'O', 'K', '\r', '\n', kSlipEnd};
-    port.chunks = {cat({chatter, frame({7}), frame(Bytes(600, 0x41)), exact, frame({8, 8}),
+    port.chunks = {cat({chatter, frame({7}), frame(Bytes(kFrameBlockSize - 1, 0x41)), exact, frame({8, 8}),
                         Bytes(split.begin(), split.begin() + 3)}),
                    Bytes(split.begin() + 3, split.end()), cat({endless, frame({5})})};
     start();

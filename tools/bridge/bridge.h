@@ -32,8 +32,8 @@ struct Options {
     unsigned baud = 9600;
     std::uint32_t listenAddress = 0x7F000001; // host order
     std::uint16_t listenPort = 1161;
-    std::uint32_t stationAddress = 0xC0000201; // 192.0.2.1
-    std::uint32_t agentAddress = 0xC0000202;   // 192.0.2.2
+    std::uint32_t stationAddress = 0xC6336401; // 198.51.100.1
+    std::uint32_t agentAddress = 0xC6336402;   // 198.51.100.2
     bool udpChecksum = true;
     bool verbose = false;
     bool help = false;

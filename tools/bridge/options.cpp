@@ -53,8 +53,8 @@ std::string usageText() {
            "                         \"agent-line: PATH\" on standard output\n"
            "  --pty-link PATH        with --pty, also make PATH a symbolic link to the agent side\n"
            "  --listen ADDR:PORT     UDP address for managers (default 127.0.0.1:1161)\n"
-           "  --station-ip ADDR      source address on the line (default 192.0.2.1)\n"
-           "  --agent-ip ADDR        agent's address on the line (default 192.0.2.2)\n"
+           "  --station-ip ADDR      source address on the line (default 198.51.100.1)\n"
+           "  --agent-ip ADDR        agent's address on the line (default 198.51.100.2)\n"
            "  --udp-checksum on|off  send UDP checksums on the line (default on)\n"
            "  --verbose              one line per relayed datagram on standard error\n"
            "  --help                 this text\n";
