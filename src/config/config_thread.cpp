@@ -10,6 +10,7 @@
 #include "runtime/shared_block.h"
 
 #include <mutex>
+#include <vector>
 
 namespace farlink::config {
 
@@ -62,7 +63,6 @@ void wakeConfigurationThread() {
 }
 
 bool writeConfiguration() {
-    writeCount.fetch_add(1, relaxed);
     // All 36 keys go into the file in one rewrite.
     std::vector<platform::ProfileEntry> entries;
     const std::string section = platform::formatText("%s.%d", "manager", 1);
@@ -75,7 +75,25 @@ bool writeConfiguration() {
         entries.push_back(
             threshold(platform::formatText("UsedVol%d", k),
                       runtime::kUsedVolumeThresholds + 4 * static_cast<std::size_t>(k - 1)));
-    return platform::writeProfileStrings(entries, runtime::kConfigFile);
+
+    // A SET that leaves every key as this agent last wrote or found it (an event action, which
+    // the file never holds, or a value set to what it was) costs no file work at all, as long as
+    // nobody else has changed the file since.
+    static std::mutex lastMutex;
+    static std::vector<platform::ProfileEntry> lastEntries;
+    static std::string lastPath;
+    static std::uint64_t lastVersion = 0;
+    std::lock_guard lock(lastMutex);
+    const std::string path = platform::profilePath(runtime::kConfigFile);
+    if (lastVersion != 0 && path == lastPath && lastVersion == platform::fileVersion(path) &&
+        entries == lastEntries)
+        return true;
+    writeCount.fetch_add(1, relaxed);
+    const bool written = platform::writeProfileStrings(entries, runtime::kConfigFile);
+    lastPath = path;
+    lastVersion = written ? platform::fileVersion(path) : 0;
+    lastEntries = written ? std::move(entries) : std::vector<platform::ProfileEntry>{};
+    return written;
 }
 
 void writePendingConfiguration() {

@@ -27,7 +27,8 @@ bool writeConfiguration();
 // as it ends, so that a value a manager was told is set is not lost with the process.
 void writePendingConfiguration();
 
-// How many times writeConfiguration has run since the process started.
+// How many times writeConfiguration has gone to the file since the process started (a call that
+// finds every key as it last wrote or found it does not).
 std::uint32_t configurationWriteCount();
 
 } // namespace farlink::config

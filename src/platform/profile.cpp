@@ -427,6 +427,7 @@ bool writeProfileStrings(const std::vector<ProfileEntry>& entries, std::string_v
     std::string content;
     bool exists = false;
     if (!readWholeFile(path, content, exists)) return false;
+    const std::string original = content;
     bool allWritable = true;
     for (const ProfileEntry& e : entries) {
         if (!writableEntry(e.section, e.key, e.value)) {
@@ -436,6 +437,8 @@ bool writeProfileStrings(const std::vector<ProfileEntry>& entries, std::string_v
         content = changedContent(content, trim(e.section), trim(e.key), e.value);
     }
     if (!allWritable) errno = EINVAL;
+    // Values already standing in the file cost no rewrite (no flush, no rename).
+    if (exists && content == original) return allWritable;
     return replaceFile(path, content) && allWritable;
 }
 

@@ -49,6 +49,7 @@ struct ProfileEntry {
     std::string section;
     std::string key;
     std::string value;
+    bool operator==(const ProfileEntry&) const = default;
 };
 
 // Sets every entry as writeProfileString would, in order, with one rewrite of the file: a

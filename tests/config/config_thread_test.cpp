@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 
 namespace farlink::config {
@@ -161,6 +162,43 @@ TEST_F(WriteBack, EachChangeIsWrittenOnceAndOnlyAChangeIsWritten) {
     EXPECT_EQ(writes(), 4u) << "nothing pending, nothing written";
     stop();
     EXPECT_EQ(writes(), 4u);
+}
+
+// The file as a rename leaves it: a rewrite always makes a new one.
+std::uint64_t inodeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+TEST_F(WriteBack, ASetThatChangesNoKeyDoesNoFileWork) {
+    const std::string path = dir_.path() + "/TESSEL.INI";
+    auto writePending = [] {
+        configChanged.store(1);
+        writePendingConfiguration();
+    };
+    // The file already holds every value of the block: read and compared, not rewritten.
+    dir_.write("TESSEL.INI", expectedFile("pager 7731"));
+    const std::uint64_t inode = inodeOf(path);
+    writePending();
+    EXPECT_EQ(inodeOf(path), inode);
+    EXPECT_EQ(writes(), 1u);
+    // Nothing changed since: not even read again.
+    writePending();
+    EXPECT_EQ(writes(), 1u);
+    EXPECT_EQ(file(), expectedFile("pager 7731"));
+
+    // A real change is written.
+    runtime::writeText(runtime::kPager, "pager 5");
+    writePending();
+    EXPECT_EQ(writes(), 2u);
+    EXPECT_EQ(file(), expectedFile("pager 5"));
+    EXPECT_NE(inodeOf(path), inode);
+
+    // Someone else edits the file: it is compared again, and what the block holds goes back.
+    dir_.write("TESSEL.INI", kOriginalFile);
+    writePending();
+    EXPECT_EQ(writes(), 3u);
+    EXPECT_EQ(file(), expectedFile("pager 5"));
 }
 
 } // namespace
