@@ -385,11 +385,17 @@ class TermiosPort final : public SerialPort {
     }
 
     // True while received bytes are to be thrown away: DSR off on a port sensitive to it. A
-    // device without modem lines never drops anything.
+    // device without modem lines never drops anything, and once it has shown it has none it is
+    // not asked again on every read.
     bool droppingInput() {
-        if (!dsrSensitivity_.load(std::memory_order_relaxed)) return false;
+        if (!dsrSensitivity_.load(std::memory_order_relaxed) ||
+            withoutModemLines_.load(std::memory_order_relaxed))
+            return false;
         bool dsr = true;
-        return dsrOn(dsr) && !dsr;
+        if (dsrOn(dsr)) return !dsr;
+        if (errno == ENOTTY || errno == EINVAL)
+            withoutModemLines_.store(true, std::memory_order_relaxed);
+        return false;
     }
 
     const int fd_;
@@ -398,6 +404,7 @@ class TermiosPort final : public SerialPort {
     CommTimeouts timeouts_{};
     std::mutex writeMutex_;
     std::atomic<bool> dsrSensitivity_{false};
+    std::atomic<bool> withoutModemLines_{false};
     std::atomic<std::uint32_t> eventMask_{0};
     std::atomic<bool> lastDsr_{false};
 };
