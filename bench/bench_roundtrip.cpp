@@ -70,7 +70,7 @@ struct Line {
         params.modem = 'N';
         runtime::stopFlag.store(0, std::memory_order_relaxed);
         return platform::startThread([this] {
-            link::portReader(params, context, link::processFrame, /*startMonitor=*/false);
+            link::portReader(params, context, link::answerFrame, /*startMonitor=*/false);
         });
     }
 

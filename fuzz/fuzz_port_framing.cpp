@@ -1,11 +1,10 @@
 // Feeds an arbitrary byte stream, in arbitrary pieces, to a port's receive buffer as reads would
-// deliver it. Every frame handed on must be one whole frame within its block, between two END
-// bytes, and no byte may be read or written outside the buffer or a block.
+// deliver it. Every frame handed on must be one whole frame no longer than a frame block, between
+// two END bytes, and no byte may be read or written outside the buffer.
 #include "link/port_reader.h"
 #include "link/slip.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
-#include "runtime/guarded.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,17 +14,13 @@ using namespace farlink;
 
 namespace {
 
-void checkFrame(link::FrameRequest* request) {
-    if (request->frameLength < 2 || request->frameLength > link::kFrameBlockSize ||
-        request->frame[0] != link::kSlipEnd ||
-        request->frame[request->frameLength - 1] != link::kSlipEnd)
+void checkFrame(std::span<const std::uint8_t> frame, platform::PortHandle, std::uint32_t) {
+    if (frame.size() < 2 || frame.size() > link::kFrameBlockSize ||
+        frame.front() != link::kSlipEnd || frame.back() != link::kSlipEnd)
         __builtin_trap();
     // Only the closing END may be an END: an END inside would have ended the frame sooner.
-    if (std::find(request->frame + 1, request->frame + request->frameLength - 1, link::kSlipEnd) !=
-        request->frame + request->frameLength - 1)
+    if (std::find(frame.begin() + 1, frame.end() - 1, link::kSlipEnd) != frame.end() - 1)
         __builtin_trap();
-    runtime::guardedFree(request->frame);
-    runtime::guardedFree(request);
 }
 
 } // namespace
@@ -38,7 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)ready;
     platform::clearLoggedEvents();
-    const std::size_t liveBefore = runtime::guardedLiveBlocks();
 
     // Each piece: one byte with its length (scaled up, so that pieces can fill the buffer), then
     // that many bytes of the stream, as one read returns them.
@@ -53,6 +47,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         link::takeCompleteFrames(rx, nullptr, checkFrame);
         if (rx.fill > rx.bytes.size()) __builtin_trap();
     }
-    if (runtime::guardedLiveBlocks() != liveBefore) __builtin_trap();
     return 0;
 }

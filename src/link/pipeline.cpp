@@ -1,14 +1,18 @@
 #include "link/pipeline.h"
 
 #include "link/slip.h"
+#include "link/work_area.h"
 #include "mib/group_registry.h"
 #include "platform/console.h"
+#include "platform/memory.h"
 #include "runtime/events.h"
 #include "runtime/guarded.h"
 #include "snmp/dispatch.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace farlink::link {
@@ -61,53 +65,32 @@ std::uint16_t udpBlockSum(const std::uint8_t* source, const std::uint8_t* destin
     return internetChecksum(block, sizeof block);
 }
 
-// The blocks of one frame; any of them may be absent on a failure path.
-struct FrameWork {
-    FrameRequest* request = nullptr;
-    snmp::RequestRecord* pdu = nullptr;
-    std::uint8_t* snmpBuf = nullptr;
-    std::uint8_t* outBuf = nullptr;
-    std::uint8_t* slipBuf = nullptr;
-    std::uint8_t* reply = nullptr;
+// This thread's work area, made on first use and given back when the thread ends.
+class AreaHolder {
+  public:
+    AreaHolder() = default;
+    AreaHolder(const AreaHolder&) = delete;
+    AreaHolder& operator=(const AreaHolder&) = delete;
+    ~AreaHolder() { release(); }
+
+    WorkArea* get() {
+        if (area_ != nullptr) return area_;
+        void* raw = platform::heapAlloc(sizeof(WorkArea));
+        if (raw == nullptr) return nullptr;
+        area_ = new (raw) WorkArea{};
+        prepareWorkArea(*area_);
+        return area_;
+    }
+    void release() {
+        if (area_ != nullptr) platform::heapFree(area_);
+        area_ = nullptr;
+    }
+
+  private:
+    WorkArea* area_ = nullptr;
 };
 
-void releaseFrameWork(FrameWork& w) {
-    if (w.pdu != nullptr) {
-        for (snmp::VarBind*& binding : w.pdu->bindings) {
-            if (binding != nullptr) runtime::guardedFree(binding);
-            binding = nullptr;
-        }
-        runtime::guardedFree(w.pdu);
-    }
-    if (w.reply != nullptr) runtime::guardedFree(w.reply);
-    if (w.snmpBuf != nullptr) runtime::guardedFree(w.snmpBuf);
-    if (w.outBuf != nullptr) runtime::guardedFree(w.outBuf);
-    if (w.slipBuf != nullptr) runtime::guardedFree(w.slipBuf);
-    if (w.request != nullptr) {
-        if (w.request->frame != nullptr) runtime::guardedFree(w.request->frame);
-        runtime::guardedFree(w.request);
-    }
-    w = FrameWork{};
-}
-
-// Verifies every block of the frame, so that a group routine that overran one is noticed next
-// to the routine that did it.
-void checkFrameBlocks(const FrameWork& w) {
-    for (snmp::VarBind* binding : w.pdu->bindings)
-        if (binding != nullptr) runtime::guardedCheck(binding);
-    runtime::guardedCheck(w.pdu);
-    runtime::guardedCheck(w.snmpBuf);
-    if (w.request->frame != nullptr) runtime::guardedCheck(w.request->frame);
-    runtime::guardedCheck(w.request);
-    if (w.outBuf != nullptr) runtime::guardedCheck(w.outBuf);
-    if (w.slipBuf != nullptr) runtime::guardedCheck(w.slipBuf);
-}
-
-// The operator's record of a frame that could not be answered; the frame's blocks go with it.
-void failWith(FrameWork& w, const std::string& text) {
-    runtime::reportEvent(runtime::kEventWarning, text);
-    releaseFrameWork(w);
-}
+thread_local AreaHolder threadArea;
 
 // Every dropped datagram leaves a record, each kind spaced on its own: a line that delivers
 // nothing but damage must not fill the log.
@@ -136,20 +119,20 @@ void reportDropped(DatagramCheck check) {
 
 // Encodes the record as the GetResponse into the reply buffer; the message length, or 0 when it
 // does not fit.
-std::size_t encodeReply(FrameWork& w) {
-    w.pdu->pduType = snmp::kGetResponse;
-    const int encoded = snmp::encodeResponse(*w.pdu, std::span(w.snmpBuf, kSnmpBufSize));
-    checkFrameBlocks(w);
+std::size_t encodeReply(WorkArea& w) {
+    w.pdu.pduType = snmp::kGetResponse;
+    const int encoded = snmp::encodeResponse(w.pdu, w.snmpBuf);
+    checkGuards(w);
     if (encoded != 0) return 0;
-    const std::size_t length = snmp::encodedMessageLength(std::span(w.snmpBuf, kSnmpBufSize));
+    const std::size_t length = snmp::encodedMessageLength(w.snmpBuf);
     return length <= kSnmpBufSize ? length : 0;
 }
 
 // Groups the bindings into runs of one group each and hands every run to its group. A binding
 // with an empty name, or one that no group owns, ends the scan; the run open at that point is
 // not handed on.
-void dispatchBindings(FrameWork& w) {
-    snmp::RequestRecord& pdu = *w.pdu;
+void dispatchBindings(WorkArea& w) {
+    snmp::RequestRecord& pdu = w.pdu;
     int runGroup = -1;
     std::uint16_t runFirst = 0;
     for (std::uint16_t i = 0; i < pdu.bindingCount; ++i) {
@@ -166,15 +149,15 @@ void dispatchBindings(FrameWork& w) {
             runGroup = group;
             runFirst = i;
         } else if (group != runGroup) {
-            checkFrameBlocks(w);
+            checkGuards(w);
             snmp::dispatchRun(mib::groups(), pdu, runGroup, runFirst, i);
-            checkFrameBlocks(w);
+            checkGuards(w);
             runGroup = group;
             runFirst = i;
         }
     }
     if (runGroup >= 0) {
-        checkFrameBlocks(w);
+        checkGuards(w);
         snmp::dispatchRun(mib::groups(), pdu, runGroup, runFirst, pdu.bindingCount);
     }
 }
@@ -236,11 +219,10 @@ DatagramCheck parseDatagram(std::span<const std::uint8_t> datagram, UdpAddressin
     return DatagramCheck::Ok;
 }
 
-std::uint8_t* buildReplyDatagram(std::span<const std::uint8_t> message,
-                                 const UdpAddressing& addressing) {
-    if (message.size() > kReplyDatagramSize - kHeadersSize) return nullptr;
-    auto* d = static_cast<std::uint8_t*>(runtime::guardedAlloc(kReplyDatagramSize));
-    if (d == nullptr) return nullptr;
+std::size_t buildReplyDatagram(std::span<const std::uint8_t> message,
+                               const UdpAddressing& addressing, std::span<std::uint8_t> out) {
+    if (out.size() < kHeadersSize || message.size() > out.size() - kHeadersSize) return 0;
+    std::uint8_t* d = out.data();
     const std::size_t n = message.size();
 
     std::uint8_t* u = d + kIpHeaderSize;
@@ -268,67 +250,36 @@ std::uint8_t* buildReplyDatagram(std::span<const std::uint8_t> message,
         if (sum == 0) sum = 0xFFFF;
         storeSum(u + 6, sum);
     }
-    return d;
+    return n + kHeadersSize;
 }
 
-void processFrame(FrameRequest* request) {
-    if (request == nullptr) return;
-    FrameWork w;
-    w.request = request;
+void answerFrame(std::span<const std::uint8_t> frame, platform::PortHandle port,
+                 std::uint32_t mode) {
+    WorkArea* area = threadArea.get();
+    if (area == nullptr) {
+        runtime::reportEvent(
+            runtime::kEventWarning,
+            platform::formatText("Failed to malloc Pdu: %d", platform::lastError()));
+        return;
+    }
+    WorkArea& w = *area;
+    // What the last request left in the record goes; its bindings are cleared one by one as the
+    // decoder fills them.
+    const auto bindings = w.pdu.bindings;
+    w.pdu = snmp::RequestRecord{};
+    w.pdu.bindings = bindings;
 
-    w.pdu = runtime::guardedNew<snmp::RequestRecord>();
-    if (w.pdu == nullptr) {
-        const int error = platform::lastError();
-        failWith(w, platform::formatText("Failed to malloc Pdu: %d", error));
-        return;
-    }
-    w.pdu->bindings.fill(nullptr);
-    for (snmp::VarBind*& binding : w.pdu->bindings) {
-        binding = runtime::guardedNew<snmp::VarBind>();
-        if (binding == nullptr) {
-            const int error = platform::lastError();
-            failWith(w, platform::formatText("Failed to malloc: %d", error));
-            return;
-        }
-    }
-    w.snmpBuf = static_cast<std::uint8_t*>(runtime::guardedAlloc(kSnmpBufSize));
-    if (w.snmpBuf == nullptr) {
-        const int error = platform::lastError();
-        failWith(w, platform::formatText("Malloc of psnmpBuf failed: %d ", error));
-        return;
-    }
-    w.outBuf = static_cast<std::uint8_t*>(runtime::guardedAlloc(kOutBufSize));
-    if (w.outBuf == nullptr) {
-        const std::string text =
-            platform::formatText("Malloc of outBuf failed: %d", platform::lastError());
-        platform::printText(text);
-        failWith(w, text);
-        return;
-    }
-    w.slipBuf = static_cast<std::uint8_t*>(runtime::guardedAlloc(kSlipBufSize));
-    if (w.slipBuf == nullptr) {
-        const std::string text =
-            platform::formatText("Malloc of SLIPBuf failed: %d", platform::lastError());
-        platform::printText(text);
-        failWith(w, text);
-        return;
-    }
-
-    // The frame block is all a port reader ever fills, whatever length it claims.
-    const std::size_t frameLength =
-        request->frame == nullptr ? 0
-                                  : std::min<std::size_t>(request->frameLength, kFrameBlockSize);
-    const std::size_t datagramLength =
-        slipDecode(std::span(request->frame, frameLength), std::span(w.outBuf, kOutBufSize));
-    const std::span<const std::uint8_t> datagram(w.outBuf, datagramLength);
-    if (datagramLength == 0 && frameLength > kOutBufSize) {
-        const std::size_t needed = slipDecodedLength(std::span(request->frame, frameLength));
+    const std::span<const std::uint8_t> received =
+        frame.first(std::min(frame.size(), kFrameBlockSize));
+    const std::size_t datagramLength = slipDecode(received, w.outBuf);
+    const std::span<const std::uint8_t> datagram(w.outBuf.data(), datagramLength);
+    if (datagramLength == 0 && received.size() > kOutBufSize) {
+        const std::size_t needed = slipDecodedLength(received);
         if (needed > kOutBufSize) {
             runtime::reportLimitedEvent(
                 runtime::EventKind::FrameTooLong, runtime::kEventWarning,
                 platform::formatText("Frame dropped: its datagram of %zu bytes exceeds %zu", needed,
                                      kOutBufSize));
-            releaseFrameWork(w);
             return;
         }
     }
@@ -339,12 +290,11 @@ void processFrame(FrameRequest* request) {
     const DatagramCheck check = parseDatagram(datagram, addressing);
     if (check != DatagramCheck::Ok) {
         reportDropped(check);
-        releaseFrameWork(w);
         return;
     }
 
     const std::span<const std::uint8_t> message = datagram.subspan(kHeadersSize);
-    const int decoded = snmp::decodeMessage(message, *w.pdu);
+    const int decoded = snmp::decodeMessage(message, w.pdu);
     if (decoded != 0) {
         // Per-request lines are debug output: the console of a service ends up in the journal.
         platform::diagnostic("IP Failed to decode: ");
@@ -354,10 +304,9 @@ void processFrame(FrameRequest* request) {
                                     runtime::kEventWarning,
                                     wrongCommunity ? "Failed to decode: wrong community"
                                                    : "Failed to decode: malformed message");
-        releaseFrameWork(w);
         return;
     }
-    w.pdu->linkMode = request->mode;
+    w.pdu.linkMode = mode;
 
     dispatchBindings(w);
 
@@ -367,10 +316,10 @@ void processFrame(FrameRequest* request) {
         // them, and can ask for fewer at a time rather than retrying for ever. The groups have
         // edited the bindings in place, but the request is still in outBuf to be read again.
         platform::diagnostic("Warning Failed to encode: the response is too big, sending tooBig");
-        if (snmp::decodeMessage(message, *w.pdu) == 0) {
-            w.pdu->linkMode = request->mode;
-            w.pdu->errorStatus = snmp::kTooBig;
-            w.pdu->errorIndex = 0;
+        if (snmp::decodeMessage(message, w.pdu) == 0) {
+            w.pdu.linkMode = mode;
+            w.pdu.errorStatus = snmp::kTooBig;
+            w.pdu.errorIndex = 0;
             messageLength = encodeReply(w);
         }
     }
@@ -381,18 +330,32 @@ void processFrame(FrameRequest* request) {
         platform::diagnostic(text);
         runtime::reportLimitedEvent(runtime::EventKind::ResponseUnencodable, runtime::kEventWarning,
                                     text);
-        releaseFrameWork(w);
         return;
     }
 
     platform::diagnostic("Write to Port");
-    w.reply = buildReplyDatagram(std::span(w.snmpBuf, messageLength), addressing);
-    if (w.reply != nullptr) {
-        const std::size_t frameSize = slipEncode(std::span(w.reply, messageLength + kHeadersSize),
-                                                 std::span(w.slipBuf, kSlipBufSize));
-        if (frameSize > 0) writePort(request->port, w.slipBuf, frameSize);
-    }
-    releaseFrameWork(w);
+    const std::size_t replyLength =
+        buildReplyDatagram(std::span(w.snmpBuf.data(), messageLength), addressing, w.reply);
+    const std::size_t frameSize =
+        replyLength == 0 ? 0 : slipEncode(std::span(w.reply.data(), replyLength), w.slipBuf);
+    checkGuards(w);
+    if (frameSize > 0) writePort(port, w.slipBuf.data(), frameSize);
+}
+
+void processFrame(FrameRequest* request) {
+    if (request == nullptr) return;
+    // The frame block is all a port reader ever fills, whatever length it claims.
+    const std::size_t frameLength =
+        request->frame == nullptr ? 0
+                                  : std::min<std::size_t>(request->frameLength, kFrameBlockSize);
+    answerFrame(std::span<const std::uint8_t>(request->frame, frameLength), request->port,
+                request->mode);
+    if (request->frame != nullptr) runtime::guardedFree(request->frame);
+    runtime::guardedFree(request);
+}
+
+void releaseWorkArea() {
+    threadArea.release();
 }
 
 } // namespace farlink::link

@@ -22,7 +22,8 @@ inline constexpr std::size_t kSnmpBufSize = snmp::kMaxResponseSize;
 inline constexpr std::size_t kReplyDatagramSize = kHeadersSize + snmp::kMaxResponseSize;
 inline constexpr std::size_t kSlipBufSize = 2 * kReplyDatagramSize + 2;
 
-// Made by a port reader (a guarded block, as is its frame block); processFrame owns both.
+// A frame handed over in blocks of its own (a guarded block, as is its frame block);
+// processFrame owns both.
 struct FrameRequest {
     std::uint32_t mode = 0; // 0: a SLIP-coded IPv4/UDP datagram
     std::uint32_t frameLength = 0;
@@ -53,8 +54,19 @@ enum class DatagramCheck {
     NotUdp,         // another protocol inside
 };
 
-// Answers one frame and releases the request and every block of the call on every path.
+// Answers one received frame (END bytes included, at most kFrameBlockSize bytes are read) on
+// `port`, in the calling thread's work area: a port reader answers each frame where it found it
+// in its receive buffer. The area is made on the thread's first frame; when it cannot be, the
+// frame is dropped with an event.
+void answerFrame(std::span<const std::uint8_t> frame, platform::PortHandle port,
+                 std::uint32_t mode = 0);
+
+// Answers a frame handed over in its own blocks, and releases both on every path.
 void processFrame(FrameRequest* request);
+
+// Gives back the calling thread's work area (done by itself when the thread ends); the next
+// frame makes a new one.
+void releaseWorkArea();
 
 // Reads the IPv4 and UDP headers of a received datagram (bounded by its bytes), verifies the
 // header checksum and, when present, the UDP checksum, and fills the addressing. Only a whole
@@ -62,10 +74,10 @@ void processFrame(FrameRequest* request);
 // byte 28. The destination address is not checked: the line is point to point.
 DatagramCheck parseDatagram(std::span<const std::uint8_t> datagram, UdpAddressing& addressing);
 
-// A new guarded block of kReplyDatagramSize bytes holding the reply to `addressing` carrying the
-// message, or nullptr when no memory is left or the message is too long.
-std::uint8_t* buildReplyDatagram(std::span<const std::uint8_t> message,
-                                 const UdpAddressing& addressing);
+// Writes the reply to `addressing` carrying the message into out; its length, or 0 when out cannot
+// hold it.
+std::size_t buildReplyDatagram(std::span<const std::uint8_t> message,
+                               const UdpAddressing& addressing, std::span<std::uint8_t> out);
 
 // The RFC 1071 one's-complement sum (not complemented), words in host byte order.
 std::uint16_t internetChecksum(const std::uint8_t* bytes, std::size_t length);

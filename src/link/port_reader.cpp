@@ -4,7 +4,6 @@
 #include "platform/console.h"
 #include "platform/threads.h"
 #include "runtime/events.h"
-#include "runtime/guarded.h"
 #include "runtime/stop_flag.h"
 
 #include <algorithm>
@@ -101,26 +100,8 @@ void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink 
             rx.dropFront(frameLength);
             continue;
         }
-        auto* request = runtime::guardedNew<FrameRequest>();
-        if (request == nullptr) {
-            platform::diagnostic(
-                platform::formatText("Run out of memory: %d", platform::lastError()));
-            return;
-        }
-        auto* block = static_cast<std::uint8_t*>(runtime::guardedAlloc(kFrameBlockSize));
-        if (block == nullptr) {
-            runtime::reportEvent(
-                runtime::kEventStartFailure,
-                platform::formatText("Failed to malloc:%d ", platform::lastError()));
-            runtime::guardedFree(request);
-            return;
-        }
-        request->mode = 0;
-        request->frameLength = static_cast<std::uint32_t>(frameLength);
-        request->port = port;
-        request->frame = block;
-        std::memcpy(block, begin, frameLength);
-        sink(request);
+        // Answered where it lies: the bytes after it stay until it is done with.
+        sink(std::span<const std::uint8_t>(begin, frameLength), port, 0);
         rx.dropFront(frameLength);
     }
 }

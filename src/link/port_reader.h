@@ -27,8 +27,10 @@ struct PortReaderParams {
     std::array<char, kInitStringSize> initString{};
 };
 
-// Where complete frames go: processFrame, or a test's own sink. Takes ownership.
-using FrameSink = void (*)(FrameRequest* request);
+// Where complete frames go: answerFrame, or a test's own sink. The frame (END bytes included) is
+// valid for the call only.
+using FrameSink = void (*)(std::span<const std::uint8_t> frame, platform::PortHandle port,
+                           std::uint32_t mode);
 
 // The receive buffer of one port: bytes held, and how far the search for a closing END got.
 struct ReceiveBuffer {
@@ -42,13 +44,12 @@ struct ReceiveBuffer {
 
 // Hands every complete frame held to the sink, in order: bytes before an opening END are line
 // noise and go, a doubled END opens the next frame, a frame longer than its block is dropped
-// with its event and so is a partial frame that fills the whole buffer. A frame that cannot be
-// had for lack of memory stays held and is tried again with the next bytes.
+// with its event and so is a partial frame that fills the whole buffer.
 void takeCompleteFrames(ReceiveBuffer& rx, platform::PortHandle port, FrameSink sink);
 
 // Reads the port until the stop flag is set. startMonitor false leaves the modem monitor out
 // (tests that drive DSR themselves).
-void portReader(const PortReaderParams& params, PortContext& context, FrameSink sink = processFrame,
+void portReader(const PortReaderParams& params, PortContext& context, FrameSink sink = answerFrame,
                 bool startMonitor = true);
 
 // Re-sends the init string after every DSR change, until the stop flag is set.

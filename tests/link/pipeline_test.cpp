@@ -2,6 +2,8 @@
 // every reply is compared byte for byte with the one a station expects.
 #include "link/pipeline.h"
 
+#include "link/work_area.h"
+
 #include "link/slip.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
@@ -302,49 +304,67 @@ TEST_F(PipelineTest, AReplyWhoseUdpChecksumComputesToZeroCarriesAllOnes) {
     EXPECT_EQ(parseDatagram(reply, addressing), DatagramCheck::Ok);
 }
 
-TEST_F(PipelineTest, AFailedAllocationReleasesEverythingAndSendsNothing) {
-    // The allocation that fails, counted from the request record, and its event (none: the reply
-    // datagram). The last system error is the heap's "out of memory".
-    const std::pair<int, const char*> cases[] = {
-        {0, "Failed to malloc Pdu: %d"},
-        {25, "Failed to malloc: %d"}, // the last binding: the 24 before it go back too
-        {26, "Malloc of psnmpBuf failed: %d "},
-        {27, "Malloc of outBuf failed: %d"},
-        {28, "Malloc of SLIPBuf failed: %d"},
-        {29, nullptr}};
-    const Bytes request = frame(requestDatagram(snmpMessage(kGetRequest, 1, {{kNicCount}}), true));
-    for (const auto& [failing, event] : cases) {
-        FrameRequest* record = testing::frameRequest(request, &port_);
-        platform::failHeapAllocationAfter(failing);
-        processFrame(record);
-        platform::failHeapAllocationAfter(-1);
-        EXPECT_TRUE(port_.takeWritten().empty()) << failing;
-        EXPECT_EQ(eventTexts(), event ? std::vector{platform::formatText(event, ENOMEM)}
-                                      : std::vector<std::string>{})
-            << failing;
-        EXPECT_EQ(runtime::guardedLiveBlocks(), liveBefore_) << failing;
-        platform::clearLoggedEvents();
-    }
+TEST_F(PipelineTest, AWorkAreaThatCannotBeMadeDropsTheFrameAndTheNextOneMakesIt) {
+    const Bytes request = requestDatagram(snmpMessage(kGetRequest, 1, {{kNicCount}}), true);
+    releaseWorkArea();
+    platform::failHeapAllocationAfter(0);
+    answerFrame(frame(request), &port_);
+    platform::failHeapAllocationAfter(-1);
+    EXPECT_TRUE(port_.takeWritten().empty());
+    EXPECT_EQ(eventTexts(), std::vector{platform::formatText("Failed to malloc Pdu: %d", ENOMEM)});
+    EXPECT_FALSE(exchange(request).empty());
+}
+
+TEST_F(PipelineTest, ARequestLeavesNothingBehindForTheNext) {
+    // A long SET, then a short GET and a wrong community in the same area: each answer holds
+    // only what its own request carried.
+    const std::vector<Binding> sets = {{mib({7, 2, 1, 3, 0}), octets(std::string(80, 'p'))},
+                                       {mib({7, 2, 1, 3, 1}), octets(std::string(80, 'q'))}};
+    expectReply(kSetRequest, sets, sets);
+    expectReply(kGetRequest, {{kNicCount}}, {{kNicCount, integer(0)}});
+    EXPECT_TRUE(
+        exchange(requestDatagram(snmpMessage(kGetRequest, 2, {{kNicCount}}, "kestr"), false))
+            .empty());
+    expectReply(kGetRequest, {{kNicCount}, {kNicCount}},
+                {{kNicCount, integer(0)}, {kNicCount, integer(0)}});
+}
+
+TEST(WorkAreaGuards, AnOverrunIsReportedWithWhereItHappenedAndMended) {
+    platform::useMemoryEventLog();
+    platform::clearLoggedEvents();
+    auto area = std::make_unique<WorkArea>();
+    prepareWorkArea(*area);
+    EXPECT_EQ(checkGuards(*area), 0);
+    EXPECT_EQ(area->pdu.bindings[24], &area->slots[24].binding);
+    // A group routine that writes one byte past a binding's value.
+    area->slots[3].after.bytes[0] = 'x';
+    area->afterReplyFrame.bytes[9] = 0;
+    EXPECT_EQ(checkGuards(*area), 2);
+    const auto events = platform::loggedEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].strings[0],
+              "Work area overrun: the guard after a variable binding is damaged");
+    EXPECT_EQ(events[1].strings[0],
+              "Work area overrun: the guard after the reply frame is damaged");
+    EXPECT_EQ(checkGuards(*area), 0) << "told once, then mended";
 }
 
 TEST(ReplyBlocks, HoldTheLargestResponseWithEveryByteEscaped) {
     const Bytes message(snmp::kMaxResponseSize, kSlipEnd);
     UdpAddressing a;
     a.checksumPresent = 1;
-    auto* datagram = buildReplyDatagram(message, a);
-    ASSERT_NE(datagram, nullptr);
+    Bytes datagram(kReplyDatagramSize);
+    ASSERT_EQ(buildReplyDatagram(message, a, datagram), kReplyDatagramSize);
     Bytes frame(kSlipBufSize);
-    const std::size_t n =
-        slipEncode(std::span<const std::uint8_t>(datagram, message.size() + kHeadersSize), frame);
+    const std::size_t n = slipEncode(datagram, frame);
     EXPECT_GT(n, 2 * message.size());
     EXPECT_LE(n, kSlipBufSize);
     frame.resize(n);
     Bytes back(kReplyDatagramSize);
     EXPECT_EQ(slipDecode(frame, back), kReplyDatagramSize);
     EXPECT_EQ(std::memcmp(back.data() + kHeadersSize, message.data(), message.size()), 0);
-    runtime::guardedFree(datagram);
 
-    EXPECT_EQ(buildReplyDatagram(Bytes(snmp::kMaxResponseSize + 1, 0), a), nullptr);
+    EXPECT_EQ(buildReplyDatagram(Bytes(snmp::kMaxResponseSize + 1, 0), a, datagram), 0u);
 }
 
 } // namespace
