@@ -49,22 +49,6 @@ void storeSum(std::uint8_t* p, std::uint16_t sum) {
     std::memcpy(p, &sum, sizeof sum);
 }
 
-// The UDP pseudo-header block over which a UDP checksum is verified and made: both addresses,
-// a zero byte, the protocol (always UDP), the UDP length field, then the sum of the UDP length
-// bytes of header and message, each as they stand.
-std::uint16_t udpBlockSum(const std::uint8_t* source, const std::uint8_t* destination,
-                          const std::uint8_t* udp, std::size_t udpLength) {
-    std::uint8_t block[14];
-    std::memcpy(block, source, 4);
-    std::memcpy(block + 4, destination, 4);
-    block[8] = 0;
-    block[9] = kUdpProtocol;
-    block[10] = udp[4];
-    block[11] = udp[5];
-    storeSum(block + 12, internetChecksum(udp, udpLength));
-    return internetChecksum(block, sizeof block);
-}
-
 // This thread's work area, made on first use and given back when the thread ends.
 class AreaHolder {
   public:
@@ -182,6 +166,19 @@ std::uint16_t internetChecksum(const std::uint8_t* bytes, std::size_t length) {
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
     return static_cast<std::uint16_t>(sum);
+}
+
+std::uint16_t udpBlockSum(const std::uint8_t* source, const std::uint8_t* destination,
+                          const std::uint8_t* udp, std::size_t udpLength) {
+    std::uint8_t block[14];
+    std::memcpy(block, source, 4);
+    std::memcpy(block + 4, destination, 4);
+    block[8] = 0;
+    block[9] = kUdpProtocol;
+    block[10] = udp[4];
+    block[11] = udp[5];
+    storeSum(block + 12, internetChecksum(udp, udpLength));
+    return internetChecksum(block, sizeof block);
 }
 
 DatagramCheck parseDatagram(std::span<const std::uint8_t> datagram, UdpAddressing& addressing) {

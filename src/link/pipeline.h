@@ -82,4 +82,10 @@ std::size_t buildReplyDatagram(std::span<const std::uint8_t> message,
 // The RFC 1071 one's-complement sum (not complemented), words in host byte order.
 std::uint16_t internetChecksum(const std::uint8_t* bytes, std::size_t length);
 
+// The sum (not complemented) over which a UDP checksum is verified and made: the pseudo-header
+// of both addresses (4 bytes each, as they stand in the IPv4 header), a zero byte, the protocol
+// (always UDP) and the UDP length field, then the udpLength bytes of UDP header and message.
+std::uint16_t udpBlockSum(const std::uint8_t* source, const std::uint8_t* destination,
+                          const std::uint8_t* udp, std::size_t udpLength);
+
 } // namespace farlink::link

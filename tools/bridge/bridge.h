@@ -56,9 +56,10 @@ struct LineAddressing {
     std::uint16_t identification = 0;
 };
 
-// The IPv4/UDP datagram that carries `payload`, with a UDP checksum when asked for.
-std::vector<std::uint8_t> buildDatagram(std::span<const std::uint8_t> payload,
-                                        const LineAddressing& addressing, bool udpChecksum);
+// The IPv4/UDP datagram that carries `payload`, with a UDP checksum when asked for, written over
+// `datagram` (whose storage is reused from one request to the next).
+void buildDatagram(std::span<const std::uint8_t> payload, const LineAddressing& addressing,
+                   bool udpChecksum, std::vector<std::uint8_t>& datagram);
 
 enum class ReplyCheck { Ok, TooShort, NotIpv4Udp, BadHeaderChecksum, BadLength, BadUdpChecksum };
 

@@ -29,26 +29,12 @@ std::uint32_t getLong(const std::uint8_t* at) {
     return (static_cast<std::uint32_t>(getWord(at)) << 16) | getWord(at + 2);
 }
 
-// The one's-complement sum over the UDP pseudo-header and the UDP header and data. The sum is
-// formed in host byte order, so it is stored back with memcpy and verified as 0xFFFF.
-std::uint16_t udpSum(std::uint32_t source, std::uint32_t destination,
-                     std::span<const std::uint8_t> segment) {
-    std::vector<std::uint8_t> block(12 + segment.size());
-    putLong(block.data(), source);
-    putLong(block.data() + 4, destination);
-    block[8] = 0;
-    block[9] = kProtocolUdp;
-    putWord(block.data() + 10, static_cast<std::uint16_t>(segment.size()));
-    std::memcpy(block.data() + 12, segment.data(), segment.size());
-    return link::internetChecksum(block.data(), block.size());
-}
-
 } // namespace
 
-std::vector<std::uint8_t> buildDatagram(std::span<const std::uint8_t> payload,
-                                        const LineAddressing& addressing, bool udpChecksum) {
+void buildDatagram(std::span<const std::uint8_t> payload, const LineAddressing& addressing,
+                   bool udpChecksum, std::vector<std::uint8_t>& d) {
     const std::size_t udpLength = kUdpHeaderSize + payload.size();
-    std::vector<std::uint8_t> d(kIpv4HeaderSize + udpLength, 0);
+    d.assign(kIpv4HeaderSize + udpLength, 0);
     d[0] = 0x45;
     putWord(&d[2], static_cast<std::uint16_t>(d.size()));
     putWord(&d[4], addressing.identification);
@@ -66,13 +52,12 @@ std::vector<std::uint8_t> buildDatagram(std::span<const std::uint8_t> payload,
     putWord(udp + 4, static_cast<std::uint16_t>(udpLength));
     if (!payload.empty()) std::memcpy(udp + kUdpHeaderSize, payload.data(), payload.size());
     if (udpChecksum) {
-        std::uint16_t sum = static_cast<std::uint16_t>(
-            ~udpSum(addressing.source, addressing.destination, {udp, udpLength}));
+        std::uint16_t sum =
+            static_cast<std::uint16_t>(~link::udpBlockSum(&d[12], &d[16], udp, udpLength));
         // A computed 0 goes out as all ones: 0 in the field means "no checksum".
         if (sum == 0) sum = 0xFFFF;
         std::memcpy(udp + 6, &sum, 2);
     }
-    return d;
 }
 
 ReplyCheck parseReply(std::span<const std::uint8_t> d, ParsedReply& reply) {
@@ -96,8 +81,7 @@ ReplyCheck parseReply(std::span<const std::uint8_t> d, ParsedReply& reply) {
     reply.addressing.identification = getWord(&d[4]);
     reply.addressing.sourcePort = getWord(udp);
     reply.addressing.destinationPort = getWord(udp + 2);
-    if (getWord(udp + 6) != 0 &&
-        udpSum(reply.addressing.source, reply.addressing.destination, {udp, udpLength}) != 0xFFFF)
+    if (getWord(udp + 6) != 0 && link::udpBlockSum(&d[12], &d[16], udp, udpLength) != 0xFFFF)
         return ReplyCheck::BadUdpChecksum;
     reply.payload = {udp + kUdpHeaderSize, udpLength - kUdpHeaderSize};
     return ReplyCheck::Ok;

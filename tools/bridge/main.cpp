@@ -110,6 +110,7 @@ class Bridge {
     FrameCollector frames_;
     RelayTable table_;
     std::vector<std::uint8_t> outQueue_;
+    std::vector<std::uint8_t> datagram_; // the request being framed, storage kept
     std::uint16_t nextIdentification_ = 1;
     DropReports drops_;
 };
@@ -134,27 +135,27 @@ int Bridge::run(const sigset_t& waitMask) {
     return gStopRequested == 0 ? 1 : 0;
 }
 
+// One datagram per wake-up: poll reports the socket readable again while more are queued, so no
+// read is spent on learning that nothing more is there.
 void Bridge::receiveRequests() {
     static std::uint8_t buffer[65536];
-    for (;;) {
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = recvfrom(socket_, buffer, sizeof buffer, MSG_TRUNC,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                report(std::string("receiving from managers: ") + std::strerror(errno));
-            return;
-        }
-        const Endpoint manager{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
-        if (static_cast<std::size_t>(n) > kMaxPayload) {
-            drops_.drop("requests too long for the line",
-                        "datagram of " + std::to_string(n) + " bytes from " +
-                            endpointText(manager) + " is too long for the line, dropped");
-            continue;
-        }
-        relayRequest({buffer, static_cast<std::size_t>(n)}, manager);
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t n = recvfrom(socket_, buffer, sizeof buffer, MSG_TRUNC,
+                               reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            report(std::string("receiving from managers: ") + std::strerror(errno));
+        return;
     }
+    const Endpoint manager{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+    if (static_cast<std::size_t>(n) > kMaxPayload) {
+        drops_.drop("requests too long for the line", "datagram of " + std::to_string(n) +
+                                                          " bytes from " + endpointText(manager) +
+                                                          " is too long for the line, dropped");
+        return;
+    }
+    relayRequest({buffer, static_cast<std::size_t>(n)}, manager);
 }
 
 void Bridge::relayRequest(std::span<const std::uint8_t> payload, const Endpoint& manager) {
@@ -174,11 +175,14 @@ void Bridge::relayRequest(std::span<const std::uint8_t> payload, const Endpoint&
     a.sourcePort = RelayTable::linePort(slot);
     a.destinationPort = kAgentPort;
     a.identification = nextIdentification_++;
-    const std::vector<std::uint8_t> datagram = buildDatagram(payload, a, options_.udpChecksum);
-    std::vector<std::uint8_t> frame(farlink::link::slipEncodedMax(datagram.size()));
-    frame.resize(farlink::link::slipEncode(datagram, frame));
+    buildDatagram(payload, a, options_.udpChecksum, datagram_);
+    // Framed straight into the queue's tail; both buffers keep their storage between requests.
+    const std::size_t queued = outQueue_.size();
+    outQueue_.resize(queued + farlink::link::slipEncodedMax(datagram_.size()));
+    const std::size_t framed = farlink::link::slipEncode(
+        datagram_, std::span(outQueue_.data() + queued, outQueue_.size() - queued));
+    outQueue_.resize(queued + framed);
     table_.addPending(slot, a.identification);
-    outQueue_.insert(outQueue_.end(), frame.begin(), frame.end());
     if (options_.verbose) {
         report("request " + endpointText(manager) + " -> line port " +
                std::to_string(a.sourcePort) + ", id " + std::to_string(a.identification) + ", " +
@@ -200,6 +204,7 @@ bool Bridge::flushLine() {
     return true;
 }
 
+// Reads again only after a read that filled the buffer: a shorter one took all there was.
 bool Bridge::readLine() {
     std::uint8_t buffer[4096];
     for (;;) {
@@ -207,6 +212,7 @@ bool Bridge::readLine() {
         if (n > 0) {
             frames_.feed({buffer, static_cast<std::size_t>(n)},
                          [this](std::span<const std::uint8_t> d) { relayReply(d); });
+            if (static_cast<std::size_t>(n) < sizeof buffer) return true;
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
