@@ -7,6 +7,7 @@
 #include "inventory/dmi_groups.h"
 #include "inventory/storage_groups.h"
 #include "inventory/system_resource_groups.h"
+#include "perf/counter_groups.h"
 #include "snmp/dispatch.h"
 #include "system/contact_group.h"
 
@@ -177,6 +178,16 @@ constexpr HandlerEntry kPortRanges = readOnly(inventory::portRangesGet);
 constexpr HandlerEntry kEisaSlots = readOnly(inventory::eisaSlotsGet);
 constexpr HandlerEntry kModuleSizes = readOnly(inventory::moduleSizesGet);
 constexpr HandlerEntry kMemoryRanges = readOnly(inventory::memoryRangesGet);
+// The performance counter groups: read-only.
+constexpr HandlerEntry kNoDataTable = readOnly(perf::noDataTableGet);
+constexpr HandlerEntry kAccountTable = readOnly(perf::accountTableGet);
+constexpr HandlerEntry kDriverTable = readOnly(perf::driverTableGet);
+constexpr HandlerEntry kPagingScalars = readOnly(perf::pagingScalarsGet);
+constexpr HandlerEntry kSystemCounters = readOnly(perf::systemCountersGet);
+constexpr HandlerEntry kCacheCounters = readOnly(perf::cacheCountersGet);
+constexpr HandlerEntry kMemoryCounters = readOnly(perf::memoryCountersGet);
+constexpr HandlerEntry kPhysicalDiskTable = readOnly(perf::physicalDiskTableGet);
+constexpr HandlerEntry kLogicalDiskTable = readOnly(perf::logicalDiskTableGet);
 
 // The groups in search order: ascending OIDs, a scalar group before the tables below it.
 // Groups without routines here get them as their data sources are served.
@@ -229,15 +240,15 @@ constexpr std::array<GroupRow, kGroupCount> kRows = {{
     /* 29 */ {{4, 55, 56, 1}, kInstance, {{1, S(0, 255)}, {2, 7, I}}, kDmiSystemSlots},
     /* 30 */ {{4, 55, 57, 1}, kInstance, {{1, I}, {2, S(0, 255)}}, kDmiOnBoardDevices},
     /* 31 */ {{4, 55, 58, 1}, kInstance, {{1, S(0, 255)}}, kDmiOemStrings},
-    /* 32 */ {{4, 57, 1}, kInstance, {{1, A}}},
-    /* 33 */ {{4, 60, 1}, kInstance, {{1, 2, S(0, 255)}}},
-    /* 34 */ {{4, 62, 1}, kInstance, {{1, 2, S(0, 255)}}},
-    /* 35 */ {{4, 63}, kScalar, {{1, 7, I}}},
-    /* 36 */ {{4, 65, 1}, kScalar, {{1, 4, G}, {5, 15, I}}},
-    /* 37 */ {{4, 65, 2}, kScalar, {{1, G}, {2, I}, {3, G}, {4, 8, I}}},
-    /* 38 */ {{4, 65, 3}, kScalar, {{1, 10, I}}},
-    /* 39 */ {{4, 65, 5, 1}, {1, I}, {{1, 13, I}}},
-    /* 40 */ {{4, 65, 6, 1}, {1, I}, {{1, 13, I}}},
+    /* 32 */ {{4, 57, 1}, kInstance, {{1, A}}, kNoDataTable},
+    /* 33 */ {{4, 60, 1}, kInstance, {{1, 2, S(0, 255)}}, kAccountTable},
+    /* 34 */ {{4, 62, 1}, kInstance, {{1, 2, S(0, 255)}}, kDriverTable},
+    /* 35 */ {{4, 63}, kScalar, {{1, 7, I}}, kPagingScalars},
+    /* 36 */ {{4, 65, 1}, kScalar, {{1, 4, G}, {5, 15, I}}, kSystemCounters},
+    /* 37 */ {{4, 65, 2}, kScalar, {{1, G}, {2, I}, {3, G}, {4, 8, I}}, kCacheCounters},
+    /* 38 */ {{4, 65, 3}, kScalar, {{1, 10, I}}, kMemoryCounters},
+    /* 39 */ {{4, 65, 5, 1}, {1, I}, {{1, 13, I}}, kPhysicalDiskTable},
+    /* 40 */ {{4, 65, 6, 1}, {1, I}, {{1, 13, I}}, kLogicalDiskTable},
     /* 41 */ {{5}, kScalar, {{1, 3, I}, {5, I}}},
     /* 42 */ {{5, 4}, kScalar, {{1, 4, I}}},
     /* 43 */ {{5, 4, 11, 1}, kInstance, {{1, S(0, 255)}, {2, I}}},

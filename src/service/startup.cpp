@@ -9,6 +9,8 @@
 #include "inventory/storage_adapters.h"
 #include "inventory/system_resource_groups.h"
 #include "link/serial_setup.h"
+#include "perf/counter_groups.h"
+#include "perf/perf_reader.h"
 #include "platform/console.h"
 #include "platform/device_io.h"
 #include "platform/message_box.h"
@@ -16,6 +18,7 @@
 #include "platform/profile.h"
 #include "platform/service_host.h"
 #include "platform/shared_memory.h"
+#include "platform/system_facts.h"
 #include "platform/threads.h"
 #include "runtime/agent_settings.h"
 #include "runtime/events.h"
@@ -188,7 +191,7 @@ int gatherDriverData() {
             .first(inventory::configurationAnswerLength);
     if (checkDriverCompatibility(answer) != 0) return 1;
 
-    // The performance data reader is set up here and handed totalMemory, once it exists.
+    // The performance data reader follows this step in runStartUp: it needs no driver.
 
     adjustForModel();
     return 0;
@@ -231,6 +234,11 @@ int runStartUp() {
     }
 
     if (gatherDriverData() != 0) return 1;
+    // The counters are the system's, not the driver's: the reader is set up whether or not the
+    // driver answered, and takes the machine's own memory size when the driver told none.
+    perf::initPerformanceData();
+    perf::setPerformanceTotalMemory(inventory::totalMemory != 0 ? inventory::totalMemory
+                                                                : platform::physicalMemoryBytes());
     // After the driver's summary record, which would overwrite them, and before any port
     // thread reads them.
     inventory::recordResourceGroupVersion();
@@ -239,6 +247,7 @@ int runStartUp() {
     inventory::buildStorageAdapterTable();
     inventory::buildDiskTable();
     system::takeActiveDriverList();
+    perf::takeAccountName();
     // Each adapter found gets its poller here; the agent serves on without the ones that failed.
     if (adapters::initNic() == 0) platform::printText("Unable to init NIC driver\n");
 
