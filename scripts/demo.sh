@@ -136,6 +136,11 @@ Try, in another terminal:
   snmpget $snmp $e.1.{2,4,6}.0
   snmpwalk $snmp $e.1.3.1
   snmpwalk $snmp $e.1.5.1
+  # performance counters: System, Cache and Memory by name, the logical disks, the account
+  snmpget $snmp $e.4.65.1.{1..15}.0
+  snmpget $snmp $e.4.65.2.{1..8}.0 $e.4.65.3.{1..10}.0
+  snmpwalk $snmp $e.4.65.6.1
+  snmpget $snmp $e.4.60.1.1.0 $e.4.62.1.2.0
   # network adapters: the table, then (a minute after the start) the general statistics and
   # the threshold message, which reports frame counters above 1000 a second
   snmpwalk $snmp $e.2.2.1
