@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -337,15 +338,63 @@ struct ImageTreeCache {
     std::string imageDirectory;
     std::vector<FileStamp> files;
     KeyTree tree;
+    // A watch on the registry folder: while it reports nothing, no file can have changed, and
+    // the stamps need not be taken again (one read instead of a listing and a stat per file,
+    // for every key a request opens).
+    int watch = -1;
+    std::string watchedFolder;
 };
 
 ImageTreeCache imageTreeCache;
+
+// Whether the folder may have changed since the last call: on the first call for a folder, and
+// always while no watch can be kept on it (a missing folder, no inotify).
+bool folderMayHaveChanged(ImageTreeCache& cache, const std::string& folder) {
+    if (cache.watchedFolder == folder) {
+        if (cache.watch < 0) return true;
+        alignas(inotify_event) char events[4096];
+        bool changed = false;
+        bool watchGone = false;
+        ssize_t n;
+        while ((n = ::read(cache.watch, events, sizeof events)) > 0) {
+            changed = true;
+            for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) watchGone = true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        if (watchGone) {
+            // The folder itself went: a new one of that name is watched from the next call.
+            ::close(cache.watch);
+            cache.watch = -1;
+            cache.watchedFolder.clear();
+        }
+        return changed;
+    }
+    if (cache.watch >= 0) ::close(cache.watch);
+    cache.watchedFolder = folder;
+    cache.watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    constexpr std::uint32_t kChanges = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE |
+                                       IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                                       IN_MOVE_SELF;
+    if (cache.watch >= 0 && ::inotify_add_watch(cache.watch, folder.c_str(), kChanges) < 0) {
+        ::close(cache.watch);
+        cache.watch = -1;
+    }
+    return true;
+}
 
 } // namespace
 
 KeyTree imageKeyTree(const std::string& imageDirectory) {
     const std::string folder = imageDirectory + "/registry";
     std::lock_guard<std::mutex> hold(imageTreeCache.lock);
+    // The watch is set (or read) before the files are listed, so a change made while they are
+    // read is reported at the next call.
+    const bool mayHaveChanged = folderMayHaveChanged(imageTreeCache, folder);
+    if (imageTreeCache.tree && imageTreeCache.imageDirectory == imageDirectory && !mayHaveChanged)
+        return imageTreeCache.tree;
     std::vector<FileStamp> files = regFiles(folder);
     if (imageTreeCache.tree && imageTreeCache.imageDirectory == imageDirectory &&
         imageTreeCache.files == files)
