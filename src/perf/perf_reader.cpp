@@ -425,9 +425,7 @@ void walkObject(ReaderState& s, std::span<const std::uint8_t> block, const Span&
             static_cast<std::int64_t>(pl::word64(block, object.begin + pl::kObjectPerfFreq));
         if (count != record->instanceCount) resizeStorage(*record, count);
     }
-    if (isProcessor)
-        s.processorCount =
-            std::min<std::uint32_t>(count, static_cast<std::uint32_t>(kMaxProcessors));
+    if (isProcessor) s.processorCount = count;
 
     findCounterBlocks(s, block, object, definitionLength, hasInstances, count);
     std::size_t at = 0;
@@ -666,7 +664,7 @@ void walkPerformanceBlock(std::span<const std::uint8_t> block, bool firstSample)
 }
 
 void samplePerformanceLoad(std::span<std::uint8_t, kMaxProcessors> busy,
-                           std::uint8_t& processorCount, std::uint8_t& availablePercent) {
+                           std::uint32_t& processorCount, std::uint8_t& availablePercent) {
     const Snapshot taken = snapshot(false);
     if (taken == Snapshot::Failed) return;
     std::lock_guard guard(samples);
@@ -691,7 +689,7 @@ void samplePerformanceLoad(std::span<std::uint8_t, kMaxProcessors> busy,
                                              static_cast<double>(s.totalMemory) * 100);
     s.availablePercent = static_cast<std::uint8_t>(std::min<std::uint64_t>(percent, 100));
     availablePercent = s.availablePercent;
-    processorCount = static_cast<std::uint8_t>(count);
+    processorCount = s.processorCount;
 }
 
 void setPerformanceTotalMemory(std::uint64_t bytes) {

@@ -25,7 +25,7 @@ inline constexpr std::uint32_t kPhysicalDiskObject = 4;
 inline constexpr std::uint32_t kLogicalDiskObject = 5;
 inline constexpr std::size_t kObjectCount = 6;
 
-// Processors beyond these are not kept in the busy snapshot, and the count says no more.
+// Processors beyond these are not kept in the busy snapshot; the count still counts them all.
 inline constexpr std::size_t kMaxProcessors = 32;
 
 // The initial size of the query buffer, and the step it grows by.
@@ -69,9 +69,11 @@ void walkPerformanceBlock(std::span<const std::uint8_t> block, bool firstSample 
 
 // Takes a snapshot and reports the busy percentage of each processor since the previous call
 // (the start-up snapshot for the first), the processor count and the available memory in
-// percent of the total. When the query fails the outputs are left as they were.
+// percent of the total. The count is every processor instance of the data, busy or beyond the
+// busy array, so that the processor table reaches all of them. When the query fails the outputs
+// are left as they were.
 void samplePerformanceLoad(std::span<std::uint8_t, kMaxProcessors> busy,
-                           std::uint8_t& processorCount, std::uint8_t& availablePercent);
+                           std::uint32_t& processorCount, std::uint8_t& availablePercent);
 
 // The machine's total memory in bytes, which the available-memory percentage is taken of.
 void setPerformanceTotalMemory(std::uint64_t bytes);

@@ -138,7 +138,8 @@ TEST(HostBlock, AvailableMemoryReachesTheLoadSampler) {
         .write(reinterpret_cast<const char*>(block.data()),
                static_cast<std::streamsize>(block.size()));
     std::array<std::uint8_t, kMaxProcessors> busy{};
-    std::uint8_t count = 0, available = 0;
+    std::uint32_t count = 0;
+    std::uint8_t available = 0;
     samplePerformanceLoad(busy, count, available);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(busy[0], 75);

@@ -324,7 +324,8 @@ TEST_F(LoadTest, BusyComparesWithTheStartUpSnapshotAndAFailedQueryChangesNothing
     walkPerformanceBlock(load({0, 0}, 0, 0), true); // as the start-up's snapshot
     publish(load({kTen / 4, kTen}, 12ull << 30, kTen));
     std::array<std::uint8_t, kMaxProcessors> busy{};
-    std::uint8_t count = 0, available = 0;
+    std::uint32_t count = 0;
+    std::uint8_t available = 0;
     samplePerformanceLoad(busy, count, available);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(busy[0], 75); // 75.5 truncates
@@ -334,7 +335,8 @@ TEST_F(LoadTest, BusyComparesWithTheStartUpSnapshotAndAFailedQueryChangesNothing
 
     std::filesystem::remove(dir.path() + "/perf/data.bin");
     busy.fill(9);
-    count = available = 9;
+    count = 9;
+    available = 9;
     samplePerformanceLoad(busy, count, available);
     EXPECT_EQ(busy[0], 9);
     EXPECT_EQ(count, 9);
@@ -346,7 +348,8 @@ TEST_F(LoadTest, TheSameSampleAgainChangesNeitherCountersNorBusy) {
     walkPerformanceBlock(load({0}, 0, 0), true);
     publish(load({2'500'000}, 1ull << 30, 10'000'000));
     std::array<std::uint8_t, kMaxProcessors> busy{};
-    std::uint8_t count = 0, available = 0;
+    std::uint32_t count = 0;
+    std::uint8_t available = 0;
     for (int round = 0; round < 2; ++round) {
         busy.fill(9);
         samplePerformanceLoad(busy, count, available);
@@ -360,17 +363,19 @@ TEST_F(LoadTest, TheSameSampleAgainChangesNeitherCountersNorBusy) {
     EXPECT_EQ(processorCounterValue(0, 0), 0u);
 }
 
-TEST_F(LoadTest, ProcessorsBeyondTheArraysAreNotCountedAndMemoryIsCapped) {
+TEST_F(LoadTest, ProcessorsBeyondTheBusyArrayAreCountedAndMemoryIsCapped) {
+    // 300 processors: more than the busy array keeps, and more than one byte counts.
     setPerformanceTotalMemory(1ull << 30);
-    walkPerformanceBlock(load(std::vector<std::uint64_t>(40, 0), 0, 0), true);
-    publish(load(std::vector<std::uint64_t>(40, 500), 3ull << 30, 1000));
+    walkPerformanceBlock(load(std::vector<std::uint64_t>(300, 0), 0, 0), true);
+    publish(load(std::vector<std::uint64_t>(300, 500), 3ull << 30, 1000));
     std::array<std::uint8_t, kMaxProcessors> busy{};
-    std::uint8_t count = 0, available = 0;
+    std::uint32_t count = 0;
+    std::uint8_t available = 0;
     samplePerformanceLoad(busy, count, available);
-    EXPECT_EQ(count, kMaxProcessors);
+    EXPECT_EQ(count, 300u);
     EXPECT_EQ(busy[31], 50);
     EXPECT_EQ(available, 100);
-    EXPECT_EQ(objectInstanceCount(kProcessorObject), 40u) << "the counters keep every instance";
+    EXPECT_EQ(objectInstanceCount(kProcessorObject), 300u);
 }
 
 TEST_F(LoadTest, ABlockLargerThanTheQueryBufferIsReadWhole) {

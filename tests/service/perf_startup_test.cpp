@@ -50,7 +50,8 @@ TEST_F(PerfStartUpTest, WithoutTheDriverTheReaderIsSetUpWithTheMachinesMemory) {
     EXPECT_EQ(perf::systemCounterValue(5), 1234u);
     EXPECT_EQ(perf::accountName(), std::string_view("svc-farlink", 12));
     std::array<std::uint8_t, perf::kMaxProcessors> busy{};
-    std::uint8_t count = 9, available = 0;
+    std::uint32_t count = 9;
+    std::uint8_t available = 0;
     perf::samplePerformanceLoad(busy, count, available);
     EXPECT_EQ(available, 25) << "1000 available of the 4000 bytes the machine has";
     EXPECT_EQ(count, 0);
