@@ -10,7 +10,8 @@
  *   getN        GetRequest with -b bindings (default 25), the OIDs of -o repeated in turn
  *   set-same    SetRequest of the first OID to the value it holds (read once at the start)
  *   set-change  SetRequest of the first OID alternating between two values; the value read at
- *               the start is set back at the end
+ *               the start is set back at the end (unless the last request already did)
+ *   idle        no requests at all for -s seconds (with -C: what the servers use meanwhile)
  *
  * Options:
  *   -c COMMUNITY  (default kestrl)      -j N   requests in flight (default 1)
@@ -18,6 +19,13 @@
  *   -t MS         a request unanswered after MS milliseconds is lost (default 1000)
  *   -b N          bindings of getN      -E     the server echoes the request (a floor)
  *   -q            no result line (for warm-up runs)
+ *   -p MS         lone requests (only with -j 1): wait MS milliseconds after each reply (or loss)
+ *                 before the next request, and as long after the last one before the end, so
+ *                 that work a server does after answering falls between requests
+ *   -C PID[,PID]  also report the processor time (user and system, all threads) these processes
+ *                 used from just before the first request to the end of the run (after the last
+ *                 pause), in nanoseconds: cpu_ns=N[,N]; the read of the value to set and its
+ *                 restoring at the end lie outside
  *
  * The result is one line of key=value pairs on standard output. A request is answered when a
  * GetResponse with its request-id comes back; one with a non-zero error-status is an error
@@ -38,7 +46,9 @@
 
 enum { MAX_MSG = 1500, MAX_OID = 128, MAX_BINDINGS = 64, MAX_INFLIGHT = 64 };
 
-enum workload { W_GET, W_WALK, W_GETN, W_SET_SAME, W_SET_CHANGE };
+enum { MAX_WATCHED = 8 };
+
+enum workload { W_GET, W_WALK, W_GETN, W_SET_SAME, W_SET_CHANGE, W_IDLE };
 
 struct oid {
     uint8_t bytes[MAX_OID]; /* BER contents of the OBJECT IDENTIFIER */
@@ -50,6 +60,7 @@ struct slot {
     int32_t request_id;
     uint8_t pdu_tag;
     uint64_t sent_ns;
+    uint64_t ready_ns; /* no request before this time (-p) */
     struct oid walk_at; /* the walker's position (walk only) */
 };
 
@@ -75,6 +86,29 @@ static uint64_t now_ns(void) {
 static void die(const char* what) {
     fprintf(stderr, "loadgen: %s\n", what);
     exit(2);
+}
+
+static void sleep_until(uint64_t at_ns) {
+    struct timespec ts = {.tv_sec = (time_t)(at_ns / 1000000000u),
+                          .tv_nsec = (long)(at_ns % 1000000000u)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL) == EINTR) {
+    }
+}
+
+/* The processor time of the watched processes (-C), each in nanoseconds. */
+static struct {
+    clockid_t clocks[MAX_WATCHED];
+    size_t n;
+} watched;
+
+static void read_watched(uint64_t* out) {
+    for (size_t i = 0; i < watched.n; i++) {
+        struct timespec ts;
+        if (clock_gettime(watched.clocks[i], &ts) != 0) {
+            die("-C: a watched process has ended");
+        }
+        out[i] = (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
+    }
 }
 
 /* ---- BER ---------------------------------------------------------------------------------- */
@@ -250,6 +284,8 @@ static size_t build_request(uint8_t* out, struct slot* s, int32_t request_id, ui
         n = (seq & 1) ? varbind(list, &cfg.oids[0], cfg.value, cfg.value_len, 1)
                       : varbind(list, &cfg.oids[0], cfg.other_value, cfg.other_value_len, 1);
         break;
+    case W_IDLE:
+        break;
     }
     uint8_t pdu[MAX_MSG];
     size_t p = put_int(pdu, request_id);
@@ -375,13 +411,14 @@ int main(int argc, char** argv) {
     const char* address = NULL;
     const char* workload = NULL;
     char* oid_list = NULL;
-    long inflight = 1, limit = 0, timeout_ms = 1000;
+    long inflight = 1, limit = 0, timeout_ms = 1000, pause_ms = 0;
+    char* watch_list = NULL;
     double seconds = 0;
     int quiet = 0;
     cfg.community = "kestrl";
     cfg.bindings = 25;
     int opt;
-    while ((opt = getopt(argc, argv, "a:w:o:c:j:n:s:t:b:Eq")) != -1) {
+    while ((opt = getopt(argc, argv, "a:w:o:c:j:n:s:t:b:Eqp:C:")) != -1) {
         switch (opt) {
         case 'a': address = optarg; break;
         case 'w': workload = optarg; break;
@@ -394,12 +431,15 @@ int main(int argc, char** argv) {
         case 'b': cfg.bindings = (size_t)strtoul(optarg, NULL, 10); break;
         case 'E': cfg.echo = 1; break;
         case 'q': quiet = 1; break;
+        case 'p': pause_ms = strtol(optarg, NULL, 10); break;
+        case 'C': watch_list = optarg; break;
         default: die("usage: loadgen -a HOST:PORT -w WORKLOAD -o OID[,OID...] [-c COMMUNITY] "
-                     "[-j INFLIGHT] [-n N] [-s SECONDS] [-t TIMEOUT_MS] [-b BINDINGS] [-E] [-q]");
+                     "[-j INFLIGHT] [-n N] [-s SECONDS] [-t TIMEOUT_MS] [-b BINDINGS] [-E] [-q] "
+                     "[-p PAUSE_MS] [-C PID[,PID...]]");
         }
     }
-    if (!address || !workload || !oid_list) {
-        die("-a, -w and -o are required");
+    if (!address || !workload || (!oid_list && strcmp(workload, "idle") != 0)) {
+        die("-a, -w and -o are required (-o not for idle)");
     }
     if (strcmp(workload, "get") == 0) {
         cfg.workload = W_GET;
@@ -411,23 +451,41 @@ int main(int argc, char** argv) {
         cfg.workload = W_SET_SAME;
     } else if (strcmp(workload, "set-change") == 0) {
         cfg.workload = W_SET_CHANGE;
+    } else if (strcmp(workload, "idle") == 0) {
+        cfg.workload = W_IDLE;
     } else {
-        die("workload: get, walk, getN, set-same or set-change");
+        die("workload: get, walk, getN, set-same, set-change or idle");
     }
     if (inflight < 1 || inflight > MAX_INFLIGHT || timeout_ms < 1 || cfg.bindings < 1 ||
         cfg.bindings > MAX_BINDINGS || strlen(cfg.community) > 64) {
         die("-j 1..64, -t at least 1, -b 1..64, a community of at most 64 bytes");
     }
+    if (pause_ms < 0 || pause_ms > 60000 || (pause_ms > 0 && inflight != 1)) {
+        die("-p 0..60000, and only with -j 1");
+    }
+    if (cfg.workload == W_IDLE && seconds <= 0) {
+        die("idle lasts -s seconds");
+    }
+    for (char* tok = watch_list ? strtok(watch_list, ",") : NULL; tok; tok = strtok(NULL, ",")) {
+        char* end;
+        errno = 0;
+        long pid = strtol(tok, &end, 10);
+        if (*end || errno || pid <= 0 || watched.n == MAX_WATCHED ||
+            clock_getcpuclockid((pid_t)pid, &watched.clocks[watched.n]) != 0) {
+            die("-C: process ids of running processes (at most 8)");
+        }
+        watched.n++;
+    }
     if (limit <= 0 && seconds <= 0) {
         seconds = 5;
     }
-    for (char* tok = strtok(oid_list, ","); tok; tok = strtok(NULL, ",")) {
+    for (char* tok = oid_list ? strtok(oid_list, ",") : NULL; tok; tok = strtok(NULL, ",")) {
         if (cfg.n_oids == MAX_BINDINGS || parse_oid(tok, &cfg.oids[cfg.n_oids]) != 0) {
             die("bad OID list");
         }
         cfg.n_oids++;
     }
-    if (cfg.n_oids == 0) {
+    if (cfg.n_oids == 0 && cfg.workload != W_IDLE) {
         die("no OID");
     }
 
@@ -475,6 +533,13 @@ int main(int argc, char** argv) {
     }
     uint64_t sent = 0, answered = 0, errors = 0, lost = 0, stray = 0, malformed = 0;
     int32_t next_id = 1;
+    uint64_t pause_ns = (uint64_t)pause_ms * 1000000u;
+    if (pause_ns > 0 && (cfg.workload == W_SET_SAME || cfg.workload == W_SET_CHANGE)) {
+        /* Whatever the read of the value set off is over before the first request. */
+        sleep_until(now_ns() + pause_ns);
+    }
+    uint64_t cpu_before[MAX_WATCHED], cpu_after[MAX_WATCHED];
+    read_watched(cpu_before);
     uint64_t start = now_ns();
     uint64_t stop_at = seconds > 0 ? start + (uint64_t)(seconds * 1e9) : UINT64_MAX;
     uint64_t timeout = (uint64_t)timeout_ms * 1000000u;
@@ -483,7 +548,7 @@ int main(int argc, char** argv) {
         slots[i].walk_at = cfg.oids[0];
     }
 
-    for (;;) {
+    while (cfg.workload != W_IDLE) {
         uint64_t now = now_ns();
         int may_send = now < stop_at && (limit <= 0 || (long)sent < limit);
         int busy = 0;
@@ -492,9 +557,11 @@ int main(int argc, char** argv) {
             struct slot* s = &slots[i];
             if (s->busy && now - s->sent_ns >= timeout) {
                 s->busy = 0;
+                s->ready_ns = now + pause_ns;
                 lost++;
             }
-            if (!s->busy && may_send && (limit <= 0 || (long)sent < limit)) {
+            int to_send = may_send && (limit <= 0 || (long)sent < limit);
+            if (!s->busy && to_send && now >= s->ready_ns) {
                 int32_t id = next_id;
                 next_id = next_id == 0x7fff0000 ? 1 : next_id + 1;
                 size_t n = build_request(out, s, id, sent);
@@ -512,9 +579,11 @@ int main(int argc, char** argv) {
                 if (s->sent_ns + timeout < earliest) {
                     earliest = s->sent_ns + timeout;
                 }
+            } else if (to_send && s->ready_ns < earliest) {
+                earliest = s->ready_ns; /* pausing before its next request (-p) */
             }
         }
-        if (!busy) {
+        if (!busy && earliest == UINT64_MAX) {
             break;
         }
         now = now_ns();
@@ -550,6 +619,7 @@ int main(int argc, char** argv) {
             continue;
         }
         s->busy = 0;
+        s->ready_ns = arrived + pause_ns;
         answered++;
         if (rtt_n == rtt_cap) {
             rtt_cap *= 2;
@@ -579,9 +649,23 @@ int main(int argc, char** argv) {
             errors++;
         }
     }
+    if (cfg.workload == W_IDLE) {
+        sleep_until(stop_at);
+    } else if (pause_ns > 0) {
+        /* The last request gets its pause too. */
+        uint64_t last = 0;
+        for (long i = 0; i < inflight; i++) {
+            last = slots[i].ready_ns > last ? slots[i].ready_ns : last;
+        }
+        sleep_until(last);
+    }
+    read_watched(cpu_after);
     double elapsed = (double)(now_ns() - start) / 1e9;
 
-    if (cfg.workload == W_SET_CHANGE && !cfg.echo) {
+    /* With one request in flight, all answered without error and an even number sent, the last
+     * one set the value read at the start back already. */
+    int restored_already = inflight == 1 && lost == 0 && errors == 0 && sent % 2 == 0;
+    if (cfg.workload == W_SET_CHANGE && !cfg.echo && !restored_already) {
         /* Leave the agent holding the value it had. */
         struct slot s = {0};
         size_t n = build_request(out, &s, 0x7fff0002, 1);
@@ -607,12 +691,20 @@ int main(int argc, char** argv) {
     if (!quiet) {
         printf("workload=%s inflight=%ld sent=%llu answered=%llu errors=%llu lost=%llu "
                "stray=%llu malformed=%llu seconds=%.3f rate=%.1f p50_us=%.1f p99_us=%.1f "
-               "max_us=%.1f\n",
+               "max_us=%.1f",
                workload, inflight, (unsigned long long)sent, (unsigned long long)answered,
                (unsigned long long)errors, (unsigned long long)lost, (unsigned long long)stray,
                (unsigned long long)malformed, elapsed, elapsed > 0 ? (double)answered / elapsed : 0,
                percentile_us(rtt, rtt_n, 0.50), percentile_us(rtt, rtt_n, 0.99),
                rtt_n ? (double)rtt[rtt_n - 1] / 1000.0 : 0.0);
+        if (pause_ns > 0) {
+            printf(" pause_ms=%ld", pause_ms);
+        }
+        for (size_t i = 0; i < watched.n; i++) {
+            printf("%s%llu", i ? "," : " cpu_ns=",
+                   (unsigned long long)(cpu_after[i] - cpu_before[i]));
+        }
+        printf("\n");
     }
     free(rtt);
     close(fd);
