@@ -16,6 +16,17 @@
 # the floor, the farlink/snmpd ratios per pair, round trips, syscalls per request (strace -c on
 # a separate short run) and peak RSS (VmHWM).
 #
+# Then lone requests to farlink alone (through the bridge): a GET of one scalar, a SET that
+# changes nothing and a SET that changes the value, one at a time with a pause after every reply
+# (BENCH_LONE_PAUSE milliseconds, default 50), so that what the agent does after answering (its
+# write-back of changed settings) falls between requests and is counted; BENCH_LONE_REQUESTS
+# (default 80) requests per run, the three in turn over BENCH_LONE_ROUNDS rounds (default 5; 0
+# leaves them out), with an idle spell as long as a run in every round. The processor time here
+# is the process CPU clock (nanoseconds) read by the load generator just before the first request
+# and after the last pause.
+#
+# BENCH_WORKLOADS chooses some of the workloads of the comparison (default all; empty for none).
+#
 # Programs come from build/ (FARLINK_BUILD chooses another build directory); the C programs of
 # this directory are built with cc into the run's temporary directory. Not a test: the figures
 # depend on the machine and on whatever else runs on it.
@@ -71,6 +82,13 @@ trap 'exit 130' INT TERM
 for prog in loadgen nullagent nullrelay; do
     cc -O2 -std=c11 -Wall -Wextra -o "$tmp/$prog" "bench/compare/$prog.c"
 done
+
+lone_pause="${BENCH_LONE_PAUSE:-50}"
+lone_requests="${BENCH_LONE_REQUESTS:-80}"
+lone_rounds="${BENCH_LONE_ROUNDS:-5}"
+case "$lone_pause.$lone_requests.$lone_rounds" in
+*[!0-9.]* | .* | *..* | *.) echo "BENCH_LONE_*: whole numbers" >&2; exit 2 ;;
+esac
 
 # Waits until file has a line matching the sed pattern (or pid has ended); prints the match.
 await_line() {
@@ -135,8 +153,9 @@ line="$(await_line "$bridge_pid" "$tmp/bridge.out" 's/^agent-line: //p')"
 
 WINDIR="$tmp/windir" FARLINK_SHM_NAME="$block" \
     setsid "$bin/koru-inband" >"$tmp/inband.out" 2>"$tmp/inband.err" </dev/null &
-pids+=($!)
-await_line "$!" "$tmp/inband.out" '/^ready$/p' >/dev/null
+inband_pid=$!
+pids+=("$inband_pid")
+await_line "$inband_pid" "$tmp/inband.out" '/^ready$/p' >/dev/null
 
 WINDIR="$tmp/windir" FARLINK_SHM_NAME="$block" FARLINK_COM1="$line" \
     FARLINK_MACHINE="$root/machines/sample" FARLINK_MACHINE_RECORD="$tmp/requests.log" \
@@ -203,7 +222,7 @@ join() { tr ' ' ','; }
 # farlink's storage and resource counts, the six with the shortest names in turn, since 25
 # bindings with longer names no longer fit farlink's 512-byte messages and get tooBig, and
 # snmpd's own SNMP counters.
-workloads=(get walk get25 set-same set-change)
+read -r -a workloads <<<"${BENCH_WORKLOADS-get walk get25 set-same set-change}"
 declare -A what farlink_args snmpd_args
 what[get]="GET of one scalar (a contact text)"
 farlink_args[get]="-w get -o $e.4.18.1.1.0"
@@ -220,6 +239,9 @@ snmpd_args[set-same]="-w set-same -o $m.1.4.0"
 what[set-change]="SET of a contact text to a new value each time"
 farlink_args[set-change]="-w set-change -o $e.4.18.1.2.0"
 snmpd_args[set-change]="-w set-change -o $m.1.4.0"
+for workload in "${workloads[@]}"; do
+    [ -n "${what[$workload]:-}" ] || { echo "BENCH_WORKLOADS: no workload $workload" >&2; exit 2; }
+done
 
 # utime+stime of a process and all its threads, in clock ticks (fields 14 and 15 of
 # /proc/PID/stat; the name field may hold blanks, so count from after its closing parenthesis).
@@ -326,18 +348,60 @@ for workload in "${workloads[@]}"; do
     count_syscalls "$workload" floor-udp "$null_udp_port" "$fu" "${floor_udp_set[@]}"
 done
 
+# --- lone requests ----------------------------------------------------------------------------
+lone=(lone-get lone-set-same lone-set-change)
+what[lone-get]="GET of one scalar (a contact text)"
+farlink_args[lone-get]="-w get -o $e.4.18.1.1.0"
+what[lone-set-same]="SET of a contact text to the value it holds"
+farlink_args[lone-set-same]="-w set-same -o $e.4.18.1.2.0"
+what[lone-set-change]="SET of a contact text to a new value each time"
+farlink_args[lone-set-change]="-w set-change -o $e.4.18.1.2.0"
+# The idle spell lasts as long as the requests and their pauses.
+lone_idle="$(python3 -c "print($lone_requests * $lone_pause / 1000)")"
+watch="$farlink_pid,$bridge_pid,$inband_pid"
+if ((lone_rounds > 0)); then
+    echo "lone requests: $lone_rounds rounds of $lone_requests requests, ${lone_pause} ms apart" >&2
+    for workload in "${lone[@]}"; do
+        echo "describe workload=$workload ${what[$workload]}" >>"$results"
+        # shellcheck disable=SC2086 # args are words on purpose
+        "${pin[@]}" "$tmp/loadgen" -q -a "127.0.0.1:$bridge_port" ${farlink_args[$workload]} \
+            -n 20 -t 500
+    done
+fi
+for ((round = 1; round <= lone_rounds; round++)); do
+    echo "  lone requests, round $round" >&2
+    # Each round starts with another of the three, and the idle spell moves along with them.
+    for ((k = 0; k < 4; k++)); do
+        i=$(((round - 1 + k) % 4))
+        if ((i == 3)); then
+            out="$("${pin[@]}" "$tmp/loadgen" -a "127.0.0.1:$bridge_port" -w idle \
+                -s "$lone_idle" -C "$watch")"
+            workload=idle
+        else
+            workload="${lone[i]}"
+            # shellcheck disable=SC2086 # args are words on purpose
+            out="$("${pin[@]}" "$tmp/loadgen" -a "127.0.0.1:$bridge_port" \
+                ${farlink_args[$workload]} -j 1 -n "$lone_requests" -p "$lone_pause" -t 2000 \
+                -C "$watch")"
+        fi
+        echo "lone $out workload=$workload round=$round servers=farlink,farlink-bridge,koru-inband" \
+            >>"$results"
+    done
+done
+
 for pid in "$farlink_pid" "$bridge_pid" "$snmpd_pid"; do
     kill -0 "$pid" 2>/dev/null || { echo "a server ended during the run" >&2; exit 1; }
 done
 cp "$results" "${BENCH_RESULTS:-/dev/null}" 2>/dev/null || true
 
-python3 - "$results" "$(getconf CLK_TCK)" <<'EOF_PY'
+python3 - "$results" "$(getconf CLK_TCK)" "$lone_pause" <<'EOF_PY'
 import statistics
 import sys
 from collections import defaultdict
 
-path, hz = sys.argv[1], int(sys.argv[2])
+path, hz, lone_pause = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 runs = defaultdict(list)      # (workload, inflight, server) -> [run]
+lone = defaultdict(list)      # workload -> [run]
 syscalls = {}                 # (workload, server) -> per request
 order = []
 describe = {}
@@ -352,6 +416,8 @@ for raw in open(path):
         runs[key].append(rec)
         if (rec["workload"], int(rec["inflight"])) not in order:
             order.append((rec["workload"], int(rec["inflight"])))
+    elif kind == "lone":
+        lone[rec["workload"]].append(rec)
     elif kind == "syscalls" and rec.get("calls") and int(rec["answered"] or 0) > 0:
         syscalls[(rec["workload"], rec["server"])] = int(rec["calls"]) / int(rec["answered"])
 
@@ -412,8 +478,70 @@ for workload, inflight in order:
             work.append((f - fl) / (s - fu))
     print(f"  farlink/snmpd per pair: CPU {spread(total, 2)}; work above floor "
           f"{spread(work, 2)}")
-print("\nCPU: utime+stime of the server's process (all threads) over the run, per answered "
-      "request (errors\nincluded: a reply with an error-status is answered, and counted as an error too);\nmedian (min-max) over the pairs. farlink's floor is the line agent, the "
-      "bridge's the relay,\nsnmpd's the UDP agent. Round trips and answered/lost are the load "
-      "generator's (the\nfarlink row: through the bridge).")
+if order:
+    print("\nCPU: utime+stime of the server's process (all threads) over the run, per answered "
+          "request (errors\nincluded: a reply with an error-status is answered, and counted as an error too);\nmedian (min-max) over the pairs. farlink's floor is the line agent, the "
+          "bridge's the relay,\nsnmpd's the UDP agent. Round trips and answered/lost are the "
+          "load generator's (the\nfarlink row: through the bridge).")
+
+# Lone requests: CPU nanoseconds of each watched process over the run (cpu_ns, in the order of
+# servers=), per answered request; "minus idle" takes off what the process used in the round's
+# idle spell, scaled to the run's length.
+if lone:
+    names = lone["idle"][0]["servers"].split(",") if lone["idle"] else []
+    def lone_cpu(rec):
+        return dict(zip(rec["servers"].split(","), (int(x) for x in rec["cpu_ns"].split(","))))
+    idle_rate = {}   # round -> server -> ns per second
+    for rec in lone["idle"]:
+        idle_rate[rec["round"]] = {k: v / float(rec["seconds"]) for k, v in lone_cpu(rec).items()}
+    per_round = defaultdict(dict)   # round -> workload -> (farlink us/req, minus idle)
+    n_req = max((int(r["sent"]) for w in lone if w != "idle" for r in lone[w]), default=0)
+    print(f"\nlone requests to farlink (through the bridge): 1 in flight, {lone_pause} ms after every "
+          f"reply,\n{n_req} requests per run, {len(lone['idle'])} rounds")
+    print(f"  {'request':<16} {'farlink us/req':<20} {'minus idle':<20} {'bridge us/req':<20} "
+          f"{'koru-inband':<18} {'p50 us':>7} {'answered':>8} {'errors':>6} {'lost':>5}")
+    for workload in ("lone-get", "lone-set-same", "lone-set-change"):
+        recs = lone.get(workload, [])
+        if not recs:
+            continue
+        cols = defaultdict(list)
+        for r in recs:
+            answered = int(r["answered"])
+            if not answered:
+                continue
+            cpu = lone_cpu(r)
+            idle = idle_rate.get(r["round"], {})
+            for name in cpu:
+                cols[name].append(cpu[name] / 1e3 / answered)
+            f = cpu["farlink"] / 1e3 / answered
+            fi = None
+            if "farlink" in idle:
+                fi = (cpu["farlink"] - idle["farlink"] * float(r["seconds"])) / 1e3 / answered
+                cols["farlink-minus-idle"].append(fi)
+            per_round[r["round"]][workload] = (f, fi)
+        p50 = statistics.median(float(r["p50_us"]) for r in recs)
+        print(f"  {workload:<16} {spread(cols['farlink']):<20} "
+              f"{spread(cols['farlink-minus-idle']):<20} {spread(cols['farlink-bridge']):<20} "
+              f"{spread(cols['koru-inband'], 2):<18} {p50:>7.0f} "
+              f"{sum(int(r['answered']) for r in recs):>8} {sum(int(r['errors']) for r in recs):>6} "
+              f"{sum(int(r['lost']) for r in recs):>5}")
+    if idle_rate:
+        rates = {n: [idle_rate[r][n] / 1e3 for r in idle_rate] for n in names}
+        print(f"  idle, us per second: farlink {spread(rates.get('farlink', []))}, bridge "
+              f"{spread(rates.get('farlink-bridge', []))}, koru-inband "
+              f"{spread(rates.get('koru-inband', []))}")
+    for workload in ("lone-set-same", "lone-set-change"):
+        raw, net = [], []
+        for by in per_round.values():
+            if workload in by and "lone-get" in by:
+                (s, si), (g, gi) = by[workload], by["lone-get"]
+                if g > 0:
+                    raw.append(s / g)
+                if si is not None and gi is not None and gi > 0:
+                    net.append(si / gi)
+        print(f"  farlink {workload}/lone-get per round: {spread(raw, 2)}; minus idle "
+              f"{spread(net, 2)}")
+    print("\nLone CPU: the process CPU clock of each (all threads), from just before a run's first "
+          "request to\nthe end of its last pause, per answered request; median (min-max) over "
+          "the rounds.")
 EOF_PY
