@@ -10,6 +10,7 @@
 #include "perf/counter_groups.h"
 #include "snmp/dispatch.h"
 #include "system/contact_group.h"
+#include "system/driver_groups.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -188,6 +189,15 @@ constexpr HandlerEntry kCacheCounters = readOnly(perf::cacheCountersGet);
 constexpr HandlerEntry kMemoryCounters = readOnly(perf::memoryCountersGet);
 constexpr HandlerEntry kPhysicalDiskTable = readOnly(perf::physicalDiskTableGet);
 constexpr HandlerEntry kLogicalDiskTable = readOnly(perf::logicalDiskTableGet);
+// The groups of the KORU driver's readings: only the processor table takes a SET.
+constexpr HandlerEntry kProcessorTable{system::processorTableGet, system::processorTableGet,
+                                       acceptSet, system::processorTableSet};
+constexpr HandlerEntry kDriverInformation = readOnly(system::driverInformationGet);
+constexpr HandlerEntry kDriverItemCounts = readOnly(system::driverItemCountsGet);
+constexpr HandlerEntry kDriverItems11 = readOnly(system::driverItemTable11Get);
+constexpr HandlerEntry kDriverItems12 = readOnly(system::driverItemTable12Get);
+constexpr HandlerEntry kDriverItems13 = readOnly(system::driverItemTable13Get);
+constexpr HandlerEntry kDriverItems14 = readOnly(system::driverItemTable14Get);
 
 // The groups in search order: ascending OIDs, a scalar group before the tables below it.
 // Groups without routines here get them as their data sources are served.
@@ -228,7 +238,7 @@ constexpr std::array<GroupRow, kGroupCount> kRows = {{
     /* 21 */ {{4, 21, 1}, {1, I}, {{1, I}, {2, S(0, 255)}, {3, 6, I}, {7, w(I)}}},
     /* 22 */ {{4, 23, 1}, {1, I}, {{1, 5, I}, {6, S(0, 64)}, {7, w(I)}}, kAnswerNothing},
     /* 23 */ {{4, 30, 1}, {1, I}, {{1, 2, I}, {3, w(I)}, {4, I}, {5, 6, w(I)}, {7, I},
-                                   {8, I(0, 1)}, {9, 11, I}}},
+                                   {8, I(0, 1)}, {9, 11, I}}, kProcessorTable},
     /* 24 */ {{4, 55}, kScalar, {{1, 2, S(0, 255)}, {3, I}, {4, S(0, 255)}, {5, 7, I},
                                  {8, 15, S(0, 255)}, {16, 31, I}}, kDmiScalars},
     /* 25 */ {{4, 55, 52, 1}, kInstance, {{1, S(0, 255)}, {2, 3, I}, {4, S(0, 255)}, {5, F8},
@@ -249,12 +259,12 @@ constexpr std::array<GroupRow, kGroupCount> kRows = {{
     /* 38 */ {{4, 65, 3}, kScalar, {{1, 10, I}}, kMemoryCounters},
     /* 39 */ {{4, 65, 5, 1}, {1, I}, {{1, 13, I}}, kPhysicalDiskTable},
     /* 40 */ {{4, 65, 6, 1}, {1, I}, {{1, 13, I}}, kLogicalDiskTable},
-    /* 41 */ {{5}, kScalar, {{1, 3, I}, {5, I}}},
-    /* 42 */ {{5, 4}, kScalar, {{1, 4, I}}},
-    /* 43 */ {{5, 4, 11, 1}, kInstance, {{1, S(0, 255)}, {2, I}}},
-    /* 44 */ {{5, 4, 12, 1}, kInstance, {{1, S(0, 255)}, {2, I}}},
-    /* 45 */ {{5, 4, 13, 1}, kInstance, {{1, S(0, 255)}, {2, 5, I}}},
-    /* 46 */ {{5, 4, 14, 1}, kInstance, {{1, S(0, 255)}, {2, I}}},
+    /* 41 */ {{5}, kScalar, {{1, 3, I}, {5, I}}, kDriverInformation},
+    /* 42 */ {{5, 4}, kScalar, {{1, 4, I}}, kDriverItemCounts},
+    /* 43 */ {{5, 4, 11, 1}, kInstance, {{1, S(0, 255)}, {2, I}}, kDriverItems11},
+    /* 44 */ {{5, 4, 12, 1}, kInstance, {{1, S(0, 255)}, {2, I}}, kDriverItems12},
+    /* 45 */ {{5, 4, 13, 1}, kInstance, {{1, S(0, 255)}, {2, 5, I}}, kDriverItems13},
+    /* 46 */ {{5, 4, 14, 1}, kInstance, {{1, S(0, 255)}, {2, I}}, kDriverItems14},
     /* 47 */ {{7}, kScalar, {{1, S(0, 255)}}, kThresholdMessage},
     /* 48 */ {{7, 2, 1}, kInstance, {{1, I}, {2, w(I)}, {3, w(S(0, 120))}, {4, w(S(0, 40))}},
               kEventAction},
