@@ -1,6 +1,7 @@
 #include "platform/device_io.h"
 
 #include "platform/event_log.h"
+#include "platform/host_koru.h"
 #include "platform/host_network.h"
 #include "platform/host_storage.h"
 #include "platform/machine_image.h"
@@ -9,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -32,6 +34,9 @@ class Device {
     std::unique_ptr<HostAdapter> hostAdapter;
     // When the image device was opened: its growing counters count from here.
     std::uint64_t openedMs = 0;
+    // On a host with FARLINK_KORU=host: the KORU driver's answers built from the firmware's
+    // tables and the hardware monitors.
+    std::unique_ptr<HostKoru> hostKoru;
 };
 
 namespace {
@@ -229,6 +234,31 @@ std::string requestLine(const Device& device, std::uint32_t code,
     return line;
 }
 
+// Chosen, not assumed: the driver's product name must then match "driver=" of TESSEL.INI. A
+// machine with neither SMBIOS tables nor hardware monitors has nothing to serve, and the agent
+// is better off on its path without a driver.
+DeviceHandle openHostKoru() {
+    const char* choice = std::getenv("FARLINK_KORU");
+    if (choice == nullptr || std::string_view(choice) != "host") {
+        errno = kErrorFileNotFound;
+        return nullptr;
+    }
+    auto provider = std::unique_ptr<HostKoru>(new (std::nothrow) HostKoru(""));
+    auto* device = provider == nullptr ? nullptr : new (std::nothrow) Device{};
+    if (device == nullptr) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (!provider->present()) {
+        delete device;
+        errno = kErrorFileNotFound;
+        return nullptr;
+    }
+    device->name = "KORU";
+    device->hostKoru = std::move(provider);
+    return device;
+}
+
 } // namespace
 
 DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
@@ -236,7 +266,9 @@ DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
     const std::string imageDirectory = machineImageDirectory();
     const std::string_view bare = deviceName(name);
     if (imageDirectory.empty()) {
-        // No KORU driver runs on Linux.
+        // No KORU driver runs on Linux; an operator may have the host's firmware tables and
+        // hardware monitors stand in for it.
+        if (bare == "KORU") return openHostKoru();
         // Of the devices the agent opens, a host has its disks and its network interfaces.
         std::string block = hostDriveBlock(bare);
         std::unique_ptr<HostAdapter> adapter;
@@ -249,7 +281,7 @@ DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
             if (!adapter->open(bare)) return nullptr;
         }
         auto* device = new (std::nothrow)
-            Device{std::string(bare), {}, {}, std::move(block), std::move(adapter), 0};
+            Device{std::string(bare), {}, {}, std::move(block), std::move(adapter), 0, {}};
         if (device == nullptr) errno = ENOMEM;
         return device;
     }
@@ -263,7 +295,7 @@ DeviceHandle openDevice(std::string_view name, std::uint32_t /*access*/) {
         return nullptr;
     }
     auto* device = new (std::nothrow) Device{
-        std::string(bare), imageDirectory, std::move(deviceDirectory), {}, {}, monotonicMs()};
+        std::string(bare), imageDirectory, std::move(deviceDirectory), {}, {}, monotonicMs(), {}};
     if (device == nullptr) errno = ENOMEM;
     return device;
 }
@@ -280,6 +312,8 @@ bool deviceIoControl(DeviceHandle device, std::uint32_t code, std::span<const st
         return false;
     }
     if (!device->hostBlock.empty()) return hostDiskControl(*device, code, output, bytesReturned);
+    if (device->hostKoru != nullptr)
+        return device->hostKoru->control(code, input, output, bytesReturned);
     if (device->hostAdapter != nullptr)
         return hostAdapterControl(*device->hostAdapter, code, input, output, bytesReturned);
     char fileName[16];

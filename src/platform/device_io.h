@@ -1,7 +1,8 @@
 // Devices reached by name with device I/O control requests ("\\.\KORU" and the like).
 //
 // On a Linux host there is no KORU driver: opening it fails with error 2 and the agent goes on
-// without driver data; PhysicalDriveN are the disks, and a network interface's name opens the
+// without driver data, unless FARLINK_KORU=host has the firmware's tables and the hardware
+// monitors answer for it (host_koru.h); PhysicalDriveN are the disks, and a network interface's name opens the
 // adapter that answers NDIS queries (host_network.h). With FARLINK_MACHINE=<directory> the
 // devices of a simulated machine are served from its image: device NAME exists when
 // <directory>/devices/NAME/ does, and the answer to control code C is the file
