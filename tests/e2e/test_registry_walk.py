@@ -38,6 +38,9 @@ HOST_HAS_ADAPTER = any(os.path.exists(os.path.join("/sys/class/net", name, "devi
                        for name in os.listdir("/sys/class/net"))
 # Its driver list, and the disk tables of its performance data.
 SERVING_ON_SAMPLE += [(4, 62, 1), (4, 65, 5, 1), (4, 65, 6, 1)]
+# Its KORU driver's readings: the processor table, the driver scalars and the four item tables.
+# The item counts .5.4 are read by name: a walk from .5.4 is one of column 4 of the scalars .5.
+SERVING_ON_SAMPLE += [(4, 30, 1), (5,)] + [(5, 4, t, 1) for t in range(11, 15)]
 
 # snmpwalk prints "End of MIB" when a v1 get-next meets noSuchName. A name past the subtree ends
 # the walk without a word; a name before the last one is printed and reported on stderr as
