@@ -216,7 +216,7 @@ class ImageGroupTest : public CounterGroupTest {
 };
 
 TEST_F(ImageGroupTest, AccountNameCarriesItsTerminatorAndIsCutToAValue) {
-    write("system/facts", "# facts\nuser=Administrator\n");
+    write("system/facts", "# facts\nUserName\tAdministrator\n");
     takeAccountName();
     GroupRequest next(kGetNextRequest);
     next.add({4, 60, 1, 1});
@@ -226,7 +226,7 @@ TEST_F(ImageGroupTest, AccountNameCarriesItsTerminatorAndIsCutToAValue) {
     EXPECT_EQ(next.binds[1].name.sub[11], 2u);
     EXPECT_EQ(next.text(1), "N/A");
 
-    write("system/facts", "user=" + std::string(120, 'u') + "\n");
+    write("system/facts", "UserName\t" + std::string(120, 'u') + "\n");
     takeAccountName();
     GroupRequest get(kGetRequest);
     get.add({4, 60, 1, 1, 0});

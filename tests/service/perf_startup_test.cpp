@@ -24,7 +24,7 @@ class PerfStartUpTest : public MachineTest {
         std::filesystem::create_directories(image + "/system");
         std::ofstream(image + "/registry/30-perflib.reg")
             << testing::perflibRegText(platform::perfCountersValue());
-        std::ofstream(image + "/system/facts") << "user=svc-farlink\nmemory=4000\n";
+        std::ofstream(image + "/system/facts") << "UserName\tsvc-farlink\nMemory\t4000\n";
         const std::vector<std::uint8_t> block =
             testing::perfBlock({{perfIndex("System"),
                                  {{perfIndex("Context Switches/sec"), pl::kCounterRawCount}},

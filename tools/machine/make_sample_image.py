@@ -661,6 +661,26 @@ def write(path, data):
         f.write(data)
 
 
+def system_facts():
+    """The server's name, account, system version and memory; up 57 days, 20 hours, 53 minutes
+    and 20 seconds, longer than a 32-bit millisecond count reaches."""
+    return ("ComputerName\tTESSEL-SV1\n"
+            "UserName\tAdministrator\n"
+            "Version\t4.0\n"
+            "UptimeMs\t5000000000\n"
+            "Memory\t%d\n" % (256 << 20))
+
+
+def system_volumes():
+    """C: on the IDE disk and D: on the first SCSI disk, both with 4 KB clusters (8 sectors of
+    512 bytes); a CD-ROM and a network share, which are not fixed volumes."""
+    return ("# letter, kind, name, sectors per cluster, bytes per sector, free and total clusters\n"
+            "C:\tfixed\tSYSTEM\t8\t512\t1048576\t2096128\n"
+            "D:\tfixed\tDATA\t8\t512\t1966080\t2359296\n"
+            "E:\tcdrom\n"
+            "F:\tremote\tPUBLIC\n")
+
+
 def main():
     target = sys.argv[1] if len(sys.argv) > 1 else os.path.join(REPO, "machines", "sample")
     koru = os.path.join(target, "devices", "KORU")
@@ -699,7 +719,8 @@ def main():
             write(os.path.join(folder, "%08x.rate" % oid), "%d %d\n" % data)
         else:
             write(os.path.join(folder, "%08x.bin" % oid), data)
-    write(os.path.join(target, "system", "facts"), "user=Administrator\nmemory=%d\n" % (256 << 20))
+    write(os.path.join(target, "system", "facts"), system_facts())
+    write(os.path.join(target, "system", "volumes"), system_volumes())
     # What the agent records while it runs is not part of the image.
     write(os.path.join(target, ".gitignore"), "requests.log\n")
 
