@@ -11,6 +11,8 @@
 #include "snmp/dispatch.h"
 #include "system/contact_group.h"
 #include "system/driver_groups.h"
+#include "system/system_group.h"
+#include "system/volume_usage.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -153,6 +155,11 @@ constexpr HandlerEntry kThresholdMessage{adapters::thresholdMessageGet,
 constexpr HandlerEntry kEventAction{adapters::eventActionGet, adapters::eventActionGet, acceptSet,
                                     adapters::eventActionSet};
 constexpr HandlerEntry kAnswerNothing{answerNothing, answerNothing, nullptr, nullptr};
+constexpr HandlerEntry kSystemGroup{system::systemGroupGet, system::systemGroupGet, acceptSet,
+                                    system::systemGroupSet};
+// The volume table has no set-test: its set routine checks each binding itself.
+constexpr HandlerEntry kVolumeTable{system::volumeTableGet, system::volumeTableGet, nullptr,
+                                    system::volumeTableSet};
 constexpr HandlerEntry kContactTable{system::contactTableGet, system::contactTableGet, acceptSet,
                                      system::contactTableSet};
 // The DMI groups are read-only: get and get-next only.
@@ -233,9 +240,10 @@ constexpr std::array<GroupRow, kGroupCount> kRows = {{
     /* 19 */ {{4}, kScalar, {{1, 4, S(0, 255)}, {5, 8, I}, {9, 17, S(0, 255)},
                              {19, w(S(0, 255))}, {20, I}, {22, I}, {27, 28, w(I)}, {29, I},
                              {39, w(S(0, 255))}, {42, 43, w(F10)}, {44, 48, w(I)},
-                             {51, 52, w(A)}, {56, I}, {58, F10}, {59, I}, {61, I}}},
+                             {51, 52, w(A)}, {56, I}, {58, F10}, {59, I}, {61, I}},
+              kSystemGroup},
     /* 20 */ {{4, 18, 1}, {8, I}, {{1, 7, w(S(0, 255))}, {8, I}}, kContactTable},
-    /* 21 */ {{4, 21, 1}, {1, I}, {{1, I}, {2, S(0, 255)}, {3, 6, I}, {7, w(I)}}},
+    /* 21 */ {{4, 21, 1}, {1, I}, {{1, I}, {2, S(0, 255)}, {3, 6, I}, {7, w(I)}}, kVolumeTable},
     /* 22 */ {{4, 23, 1}, {1, I}, {{1, 5, I}, {6, S(0, 64)}, {7, w(I)}}, kAnswerNothing},
     /* 23 */ {{4, 30, 1}, {1, I}, {{1, 2, I}, {3, w(I)}, {4, I}, {5, 6, w(I)}, {7, I},
                                    {8, I(0, 1)}, {9, 11, I}}, kProcessorTable},

@@ -22,6 +22,8 @@ SERVING_EVERYWHERE = [(2,), (4, 18, 1), (7,), (7, 2, 1)]
 # every backend has (a host's own, a machine's perf/data.bin). The paging scalars .4.63 are not
 # among them for the same reason as the DMI scalars below: .4.63 is column 63 of group .4.
 SERVING_EVERYWHERE += [(4, 60, 1), (4, 65, 1), (4, 65, 2), (4, 65, 3)]
+# The system group answers from any backend: its walk gives its first column.
+SERVING_EVERYWHERE += [(4,)]
 # The sample machine's KORU driver fills the DMI tables as well; the host has no such driver.
 # The DMI scalars are not among them: a walk from .4.55 has the shape of column 55 of the scalar
 # group .4, which answers it.
@@ -38,6 +40,12 @@ HOST_HAS_ADAPTER = any(os.path.exists(os.path.join("/sys/class/net", name, "devi
                        for name in os.listdir("/sys/class/net"))
 # Its driver list, and the disk tables of its performance data.
 SERVING_ON_SAMPLE += [(4, 62, 1), (4, 65, 5, 1), (4, 65, 6, 1)]
+# Its two fixed volumes, C: and D:.
+SERVING_ON_SAMPLE += [(4, 21, 1)]
+# A host has a volume table when a disk filesystem is mounted (a container on overlay has none).
+with open("/proc/self/mounts") as mounts:
+    HOST_HAS_FIXED_VOLUME = any(line.split()[2] in ("ext2", "ext3", "ext4", "xfs", "btrfs", "vfat")
+                                for line in mounts)
 # Its KORU driver's readings: the processor table, the driver scalars and the four item tables.
 # The item counts .5.4 are read by name: a walk from .5.4 is one of column 4 of the scalars .5.
 SERVING_ON_SAMPLE += [(4, 30, 1), (5,)] + [(5, 4, t, 1) for t in range(11, 15)]
@@ -142,7 +150,8 @@ class SampleMachineWalkTest(RegistryWalkCases, h.StackTest):
 
 class HostWalkTest(RegistryWalkCases, h.StackTest):
     machine = None
-    serving = SERVING_EVERYWHERE + (ADAPTER_TABLES if HOST_HAS_ADAPTER else [])
+    serving = (SERVING_EVERYWHERE + (ADAPTER_TABLES if HOST_HAS_ADAPTER else [])
+               + ([(4, 21, 1)] if HOST_HAS_FIXED_VOLUME else []))
 
 
 if __name__ == "__main__":
