@@ -146,6 +146,12 @@ Try, in another terminal:
   snmpwalk $snmp $e.2.2.1
   snmpwalk $snmp $e.2.5.1.1
   snmpget $snmp $e.7.1.0
+  # the server: system, computer name, uptime, fixed drives; its volumes; a usage threshold
+  # for every volume, written back to TESSEL.INI
+  snmpget $snmp $e.4.{2,4,16,17,20}.0
+  snmpwalk $snmp $e.4.21.1
+  snmpset $snmp $e.4.28.0 i 85
+  grep -A3 '^Volume Usage' $tmp/windir/TESSEL.INI
   # the administrator contact table; change the office phone, then look at TESSEL.INI
   snmpwalk $snmp $e.4.18.1
   snmpset $snmp $e.4.18.1.2.0 s 555-0199
