@@ -93,7 +93,6 @@ std::uint32_t setSlots(RequestRecord& request, const GroupDescriptor& group, std
                        std::uint16_t end, const SlotTable& table) {
     const std::uint32_t n = group.oidLength;
     const auto count = static_cast<std::uint32_t>(adapterCount());
-    bool applied = false;
     for (std::uint16_t i = first; i < end; ++i) {
         const VarBind& b = *request.bindings[i];
         const std::uint32_t column = b.name.sub[n];
@@ -114,9 +113,8 @@ std::uint32_t setSlots(RequestRecord& request, const GroupDescriptor& group, std
         nicThresholds[adapter][slot].store(b.valueWord, relaxed);
         // The next poll compares afresh.
         exceededLatch[adapter][slot].store(0, relaxed);
-        applied = true;
     }
-    if (applied) runtime::markConfigChanged();
+    // Thresholds live in memory only: the write-back never holds them, so it is not woken.
     return request.errorStatus;
 }
 
@@ -268,7 +266,7 @@ std::uint32_t nicScalarsSet(RequestRecord& request, const GroupDescriptor& group
             break;
         }
     }
-    runtime::markConfigChanged();
+    // The defaults live in memory only: the write-back never holds them, so it is not woken.
     return request.errorStatus;
 }
 
@@ -346,7 +344,8 @@ std::uint32_t eventActionSet(RequestRecord& request, const GroupDescriptor& grou
         }
         if (!stored) snmp::recordError(request, snmp::kBadValue, positionOf(i));
     }
-    runtime::markConfigChanged();
+    // Event actions live in memory only: the write-back never holds them, so it is not woken
+    // (it would find nothing to write).
     return request.errorStatus;
 }
 

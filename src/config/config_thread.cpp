@@ -9,6 +9,7 @@
 #include "runtime/events.h"
 #include "runtime/shared_block.h"
 
+#include <cerrno>
 #include <mutex>
 #include <vector>
 
@@ -29,8 +30,9 @@ constexpr int kRetryMs = 60'000;
 std::atomic<std::uint32_t> writeCount{0};
 
 // The block's words are signed thresholds: -1 is written as "-1", not as 4294967295.
-platform::ProfileEntry threshold(std::string key, std::size_t offset) {
-    const auto value = static_cast<std::int32_t>(runtime::readNumber(offset));
+platform::ProfileEntry threshold(const runtime::BlockCopy& block, std::string key,
+                                 std::size_t offset) {
+    const auto value = static_cast<std::int32_t>(block.number(offset));
     return {"threshold", std::move(key), platform::formatText("%d", value)};
 }
 
@@ -63,17 +65,24 @@ void wakeConfigurationThread() {
 }
 
 bool writeConfiguration() {
-    // All 36 keys go into the file in one rewrite.
+    // All 36 keys go into the file in one rewrite, from one copy of the block.
+    runtime::BlockCopy block;
+    if (!runtime::copySharedBlock(block)) {
+        // Without the block's values (none attached, or cut short under the agent) the file
+        // keeps its own rather than taking empty texts and zeros; the change stays pending.
+        platform::setLastError(ENODATA);
+        return false;
+    }
     std::vector<platform::ProfileEntry> entries;
     const std::string section = platform::formatText("%s.%d", "manager", 1);
     for (const runtime::ContactField& contact : runtime::kContactFields)
-        entries.push_back({section, contact.key, runtime::readText(contact.field)});
-    entries.push_back(threshold("I/O BUS", runtime::kIoBusThreshold));
-    entries.push_back(threshold("MEMORY", runtime::kMemoryThreshold));
-    entries.push_back(threshold("Volume Usage", runtime::kVolumeUsageThreshold));
+        entries.push_back({section, contact.key, block.text(contact.field)});
+    entries.push_back(threshold(block, "I/O BUS", runtime::kIoBusThreshold));
+    entries.push_back(threshold(block, "MEMORY", runtime::kMemoryThreshold));
+    entries.push_back(threshold(block, "Volume Usage", runtime::kVolumeUsageThreshold));
     for (int k = 1; k <= runtime::kVolumeEntries; ++k)
         entries.push_back(
-            threshold(platform::formatText("UsedVol%d", k),
+            threshold(block, platform::formatText("UsedVol%d", k),
                       runtime::kUsedVolumeThresholds + 4 * static_cast<std::size_t>(k - 1)));
 
     // A SET that leaves every key as this agent last wrote or found it (an event action, which

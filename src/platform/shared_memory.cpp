@@ -174,10 +174,10 @@ bool readSharedRegion(const SharedRegion& region, std::size_t offset,
 }
 
 bool writeSharedRegion(const SharedRegion& region, std::size_t offset,
-                       std::span<const std::uint8_t> bytes) {
+                       std::span<const std::uint8_t> bytes, std::size_t mustHold) {
     // A write past the end would grow the region again behind its owner's back.
     const std::size_t size = sharedRegionSize(region);
-    if (offset > size || bytes.size() > size - offset) return false;
+    if (offset > size || bytes.size() > size - offset || mustHold > size) return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::pwrite(region.fd, bytes.data() + done, bytes.size() - done,

@@ -36,11 +36,12 @@ bool createSharedRegion(std::string_view name, std::size_t size, SharedRegion& r
                         std::string& refusal);
 
 // Reads or writes bytes at offset; false, touching nothing, when the region does not hold them
-// all (a region never grows by a write).
+// all (a region never grows by a write). A write also needs the region to hold at least
+// `mustHold` bytes (the whole field a shorter text goes into).
 bool readSharedRegion(const SharedRegion& region, std::size_t offset,
                       std::span<std::uint8_t> bytes);
 bool writeSharedRegion(const SharedRegion& region, std::size_t offset,
-                       std::span<const std::uint8_t> bytes);
+                       std::span<const std::uint8_t> bytes, std::size_t mustHold = 0);
 
 // The region's current size (0 when it cannot be told).
 std::size_t sharedRegionSize(const SharedRegion& region);

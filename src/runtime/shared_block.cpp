@@ -57,6 +57,16 @@ std::unique_lock<std::mutex> access() {
     return lock;
 }
 
+// A text within its field's bytes: up to its terminator, at most `most` characters.
+std::string textOf(const std::uint8_t* bytes, std::size_t most) {
+    const char* text = reinterpret_cast<const char*>(bytes);
+    return std::string(text, strnlen(text, most));
+}
+
+std::uint32_t numberOf(const std::uint8_t* b) {
+    return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+}
+
 void reportShrunk() {
     reportUnusable("holds only " + std::to_string(platform::sharedRegionSize(region)) +
                    " bytes, fewer than the agent's " + std::to_string(kSharedBlockSize) +
@@ -97,8 +107,7 @@ std::string readText(TextField field, std::size_t limit) {
         reportShrunk();
         return {};
     }
-    const char* text = reinterpret_cast<const char*>(bytes.data());
-    return std::string(text, strnlen(text, bytes.size()));
+    return textOf(bytes.data(), bytes.size());
 }
 
 bool writeText(TextField field, std::string_view text) {
@@ -107,8 +116,7 @@ bool writeText(TextField field, std::string_view text) {
     std::vector<std::uint8_t> bytes(std::min(text.size(), field.width - 1) + 1, 0);
     std::memcpy(bytes.data(), text.data(), bytes.size() - 1);
     // The whole field must be there, not only the bytes this text needs.
-    if (platform::sharedRegionSize(region) < field.offset + field.width ||
-        !platform::writeSharedRegion(region, field.offset, bytes)) {
+    if (!platform::writeSharedRegion(region, field.offset, bytes, field.offset + field.width)) {
         reportShrunk();
         return false;
     }
@@ -123,7 +131,7 @@ std::uint32_t readNumber(std::size_t offset) {
         reportShrunk();
         return 0;
     }
-    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    return numberOf(bytes.data());
 }
 
 bool writeNumber(std::size_t offset, std::uint32_t value) {
@@ -133,6 +141,30 @@ bool writeNumber(std::size_t offset, std::uint32_t value) {
         static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
         static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
     if (!platform::writeSharedRegion(region, offset, bytes)) {
+        reportShrunk();
+        return false;
+    }
+    return true;
+}
+
+std::string BlockCopy::text(TextField field) const {
+    if (field.width == 0 || field.offset > kSharedBlockSize ||
+        field.width > kSharedBlockSize - field.offset)
+        return {};
+    return textOf(bytes.data() + field.offset, field.width - 1);
+}
+
+std::uint32_t BlockCopy::number(std::size_t offset) const {
+    if (offset > kSharedBlockSize - 4) return 0;
+    return numberOf(bytes.data() + offset);
+}
+
+bool copySharedBlock(BlockCopy& copy) {
+    copy.bytes.fill(0);
+    const auto lock = access();
+    if (region.fd < 0) return false;
+    if (!platform::readSharedRegion(region, 0, copy.bytes)) {
+        copy.bytes.fill(0);
         reportShrunk();
         return false;
     }

@@ -5,6 +5,7 @@
 
 #include "platform/shared_memory.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -71,5 +72,15 @@ bool writeText(TextField field, std::string_view text);
 // 0 when the word cannot be read.
 std::uint32_t readNumber(std::size_t offset);
 bool writeNumber(std::size_t offset, std::uint32_t value);
+
+// The agent's bytes of the block as they stood at one moment, read at once: a reader of many
+// fields (the write-back takes 36) makes one read instead of one per field.
+struct BlockCopy {
+    std::array<std::uint8_t, kSharedBlockSize> bytes{};
+    std::string text(TextField field) const;
+    std::uint32_t number(std::size_t offset) const;
+};
+// False (the copy all zero) when no block is attached or it no longer holds the agent's bytes.
+bool copySharedBlock(BlockCopy& copy);
 
 } // namespace farlink::runtime

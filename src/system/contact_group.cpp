@@ -93,6 +93,8 @@ std::uint32_t contactTableSet(RequestRecord& request, const GroupDescriptor& gro
             request.errorIndex = position;
             return snmp::kBadValue;
         }
+        // The text the field holds already: nothing to store and nothing to write back.
+        if (runtime::readText(field) == std::string_view(text.data())) continue;
         runtime::writeText(field, std::string_view(text.data()));
         runtime::markConfigChanged();
     }

@@ -72,7 +72,7 @@ TEST_F(AdapterGroups, NicSetAppliesDefaultsToEveryAdapterAndReportsWrongTypeAfte
     EXPECT_EQ(nicThresholds[1][5].load(), 99u);
     EXPECT_EQ(nicThresholds[1][2].load(), 0u); // a fault slot
     EXPECT_EQ(nicThresholds[2][0].load(), 0u); // not a counted adapter
-    EXPECT_EQ(runtime::configChanged.load(), 1u);
+    EXPECT_EQ(runtime::configChanged.load(), 0u) << "the write-back never holds these";
 
     // A value of another type still goes in by its value word (here the string's length).
     GroupRequest typed(snmp::kSetRequest);
@@ -145,7 +145,7 @@ TEST_F(AdapterGroups, EventTextsAreStoredWholeOrAnswerBadValue) {
     EXPECT_EQ(e.pager.get(), std::string(39, '9'));
     EXPECT_EQ(e.program.get(), std::string(80, 'p'));
     EXPECT_EQ(e.action.load(), 77);
-    EXPECT_EQ(runtime::configChanged.load(), 1u);
+    EXPECT_EQ(runtime::configChanged.load(), 0u) << "the write-back never holds these";
 }
 
 TEST_F(AdapterGroups, EventWrongTypeOrColumnIsReportedAndNotStored) {
@@ -318,7 +318,7 @@ TEST_F(AdapterTables, ThresholdSetStopsAtAMissingAdapter) {
     EXPECT_EQ(nicThresholds[0][4].load(), 500u);
     EXPECT_EQ(exceededLatch[0][4].load(), 0);
     EXPECT_EQ(nicThresholds[1][6].load(), 0u);
-    EXPECT_EQ(runtime::configChanged.load(), 1u);
+    EXPECT_EQ(runtime::configChanged.load(), 0u) << "the write-back never holds these";
 
     GroupRequest typed(snmp::kSetRequest);
     typed.addText({2, 5, 2, 1, 1, 1}, "abc");

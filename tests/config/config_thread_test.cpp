@@ -199,6 +199,19 @@ TEST_F(WriteBack, ASetThatChangesNoKeyDoesNoFileWork) {
     writePending();
     EXPECT_EQ(writes(), 3u);
     EXPECT_EQ(file(), expectedFile("pager 5"));
+
+    // A block cut short under the agent has no values to give: the file keeps its own (no empty
+    // texts and zeros over the administrator's settings) and the change stays pending.
+    platform::useMemoryEventLog();
+    platform::clearLoggedEvents();
+    runtime::writeText(runtime::kPager, "pager 6");
+    std::filesystem::resize_file("/dev/shm/" + block_.name(), 100);
+    writePending();
+    EXPECT_EQ(file(), expectedFile("pager 5"));
+    EXPECT_EQ(configChanged.load(), 1u);
+    ASSERT_FALSE(platform::loggedEvents().empty());
+    EXPECT_NE(platform::loggedEvents().back().strings[0].find("No data available"),
+              std::string::npos);
 }
 
 } // namespace

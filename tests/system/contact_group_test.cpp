@@ -137,6 +137,18 @@ TEST_F(ContactTable, SetOfTheInstanceColumnIsNoSuchNameAndTheRestApplies) {
     EXPECT_EQ(runtime::readText(runtime::kHomePhone), kTexts[3]);
 }
 
+TEST_F(ContactTable, SetOfTheTextAFieldHoldsWakesNoWriteBack) {
+    GroupRequest same(snmp::kSetRequest);
+    same.addText({4, 18, 1, 1, 0}, kTexts[0]);
+    EXPECT_EQ(set(same), snmp::kNoError);
+    EXPECT_EQ(runtime::configChanged.load(), 0u);
+    GroupRequest changed(snmp::kSetRequest);
+    changed.addText({4, 18, 1, 1, 0}, kTexts[0] + " Jr.");
+    EXPECT_EQ(set(changed), snmp::kNoError);
+    EXPECT_EQ(runtime::readText(runtime::kAdministratorName), kTexts[0] + " Jr.");
+    EXPECT_EQ(runtime::configChanged.load(), 1u);
+}
+
 TEST_F(ContactTable, SetOfAnotherRowChangesNothing) {
     GroupRequest r(snmp::kSetRequest);
     r.addText({4, 18, 1, 1, 1}, "Somebody Else");
