@@ -2,10 +2,10 @@
 //
 // On a Linux host there is no KORU driver: opening it fails with error 2 and the agent goes on
 // without driver data, unless FARLINK_KORU=host has the firmware's tables and the hardware
-// monitors answer for it (host_koru.h); PhysicalDriveN are the disks, and a network interface's name opens the
-// adapter that answers NDIS queries (host_network.h). With FARLINK_MACHINE=<directory> the
-// devices of a simulated machine are served from its image: device NAME exists when
-// <directory>/devices/NAME/ does, and the answer to control code C is the file
+// monitors answer for it (host_koru.h); PhysicalDriveN are the disks, and a network interface's
+// name opens the adapter that answers NDIS queries (host_network.h). With
+// FARLINK_MACHINE=<directory> the devices of a simulated machine are served from its image: device
+// NAME exists when <directory>/devices/NAME/ does, and the answer to control code C is the file
 // <directory>/devices/NAME/<C as 8 lower-case hex digits>.bin (a request whose file is missing
 // fails with error 1). When <C> is a folder instead, the input selects the answer: <C>/<input>.bin,
 // or <C>/<input>.rate for a counter that grows with time, where <input> is a 4-byte input's
