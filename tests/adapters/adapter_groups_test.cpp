@@ -6,15 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace farlink::adapters {
 namespace {
-
-using snmp::VarBind;
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
@@ -40,20 +36,6 @@ class AdapterGroups : public ::testing::Test {
         runtime::configChanged.store(0, relaxed);
     }
 };
-
-TEST_F(AdapterGroups, NicScalarsServeCountAndDefaults) {
-    nicCount.store(3, relaxed);
-    GroupRequest r(snmp::kGetRequest);
-    for (std::uint32_t column : {1, 2, 6, 7, 8}) // 2 is a column the group does not serve
-        r.add({2, column, 0});
-    EXPECT_EQ(r.run(nicScalarsGet, {2}), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 2u);
-    const std::uint32_t want[] = {3, 0, 12500000, 250000, 0xFFFFFFFF};
-    for (int i : {0, 2, 3, 4}) {
-        EXPECT_EQ(r.binds[i].valueTag, snmp::kTagInteger) << i;
-        EXPECT_EQ(r.binds[i].valueWord, want[i]) << i;
-    }
-}
 
 TEST_F(AdapterGroups, NicSetAppliesDefaultsToEveryAdapterAndReportsWrongTypeAfterApplying) {
     nicCount.store(2, relaxed);
@@ -96,33 +78,6 @@ TEST_F(AdapterGroups, ThresholdMessageIsServedWhole) {
     EXPECT_EQ(r.binds[0].valueWord, full.size());
     const snmp::VarBind& b = r.binds[0];
     EXPECT_EQ(std::string(b.valueBytes.begin(), b.valueBytes.begin() + b.valueWord), full);
-}
-
-TEST_F(AdapterGroups, EventWalkGives11RowsOf4ColumnsThenNoSuchName) {
-    runtime::agentSettings.events[4].program.set("run.exe");
-    runtime::agentSettings.events[9].pager.set("555-0100");
-    GroupRequest r(snmp::kGetNextRequest);
-    // As the pipeline hands over a name that sorts before the group: its first column.
-    VarBind& b = r.add({7, 2, 1, 1});
-    std::vector<std::vector<std::uint32_t>> names;
-    while (names.size() < 60 && r.run(eventActionGet, {7, 2, 1}) == snmp::kNoError) {
-        names.emplace_back(b.name.sub.begin() + 8, b.name.sub.begin() + b.name.count);
-        ASSERT_EQ(names.back().size(), 5u);
-        const std::uint32_t column = names.back()[3];
-        const std::uint32_t row = names.back()[4];
-        const runtime::EventEntry& e = runtime::agentSettings.events.at(row);
-        if (column == 1 || column == 2)
-            EXPECT_EQ(b.valueWord, column == 1 ? row + 1 : std::uint32_t(e.action.load()));
-        else
-            EXPECT_EQ(r.text(0), column == 3 ? e.program.get() : e.pager.get());
-    }
-    ASSERT_EQ(names.size(), 44u);
-    EXPECT_TRUE(std::adjacent_find(names.begin(), names.end(), std::greater_equal<>()) ==
-                names.end()); // strictly increasing
-    EXPECT_EQ(names.front(), (std::vector<std::uint32_t>{7, 2, 1, 1, 0}));
-    EXPECT_EQ(names.back(), (std::vector<std::uint32_t>{7, 2, 1, 4, 10}));
-    EXPECT_EQ(r.record.errorStatus, snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 1u);
 }
 
 // A Program of all 80 bytes that arrive and a Pager of 39 characters fit; a Pager of 40, or a
