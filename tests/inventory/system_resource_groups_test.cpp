@@ -18,7 +18,6 @@ namespace farlink::inventory {
 namespace {
 
 using testing::GroupRequest;
-using Cells = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 // A driver key of the resource map whose one raw list holds {type, start low, start high,
 // length} descriptors, as a .reg file writes it.
@@ -69,30 +68,6 @@ class SystemResourceGroups : public ::testing::Test {
     }
 };
 
-// The (column, instance) of every object a get-next walk shows from the group's first column,
-// as the pipeline hands it over; the walk must end with noSuchName.
-Cells walk(snmp::GroupRoutine routine, std::initializer_list<std::uint32_t> group) {
-    GroupRequest r(snmp::kGetNextRequest);
-    snmp::VarBind& b = r.add({});
-    const std::size_t n = testing::kPrivateMib.size() + group.size();
-    std::copy(group.begin(), group.end(), b.name.sub.begin() + testing::kPrivateMib.size());
-    b.name.sub[n] = 1;
-    b.name.count = static_cast<std::uint16_t>(n + 1);
-    Cells seen;
-    while (seen.size() < 100 && r.run(routine, group) == snmp::kNoError)
-        seen.emplace_back(b.name.sub[n], b.name.sub[n + 1]);
-    EXPECT_EQ(r.record.errorStatus, snmp::kNoSuchName);
-    return seen;
-}
-
-Cells grid(std::uint32_t columns, std::uint32_t firstRow, std::uint32_t rowEnd) {
-    Cells cells;
-    for (std::uint32_t c = 1; c <= columns; ++c)
-        for (std::uint32_t x = firstRow; x < rowEnd; ++x)
-            cells.emplace_back(c, x);
-    return cells;
-}
-
 TEST_F(SystemResourceGroups, ScalarGroupCountsRangesAndServesTheSummaryFields) {
     putSummaryWord(300, 0x12345678);
     std::memset(dmiSummary.data() + 308, 'a', 24); // full fields without a terminator
@@ -141,15 +116,6 @@ TEST_F(SystemResourceGroups, OwnerTablesAnswerOwnersPlaceholdersAndNoSlotBeyond)
     EXPECT_EQ(channel.record.errorIndex, 3u);
     EXPECT_EQ(channel.text(0), "Floppy");
     EXPECT_EQ(channel.text(1), std::string("None", 5));
-}
-
-TEST_F(SystemResourceGroups, WalksShowEveryColumnAndEndInsideTheGroup) {
-    EXPECT_EQ(walk(interruptOwnersGet, {3, 1, 1}), grid(2, 0, 16));
-    EXPECT_EQ(walk(dmaOwnersGet, {3, 2, 1}), grid(2, 0, 8));
-    EXPECT_EQ(walk(moduleSizesGet, {3, 7, 1}), grid(2, 1, 3));
-    EXPECT_EQ(walk(portRangesGet, {3, 4, 1}), grid(4, 0, 3));
-    EXPECT_EQ(walk(memoryRangesGet, {3, 15, 1}), grid(4, 0, 2));
-    EXPECT_EQ(walk(eisaSlotsGet, {3, 5, 1}), grid(3, 0, 8));
 }
 
 TEST_F(SystemResourceGroups, TablesServeTheirRowsAndNothingPastThem) {
