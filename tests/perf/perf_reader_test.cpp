@@ -176,18 +176,6 @@ TEST_F(WalkTest, TwoSnapshotsGiveRatesAndSharedDiskIndicesFillBothObjects) {
     EXPECT_EQ(logicalDiskCounterValue(9, 0), 0u) << "listed but not in the data";
 }
 
-TEST_F(WalkTest, MisspelledCacheCountersNeverGetAnIndex) {
-    // The system's "Data Flush Pages/sec" is in the data; the agent's list spells it otherwise.
-    PerfObject cache{perfIndex("Cache"),
-                     {{perfIndex("Copy Reads/sec"), pl::kCounterRawCount},
-                      {perfIndex("Data Flush Pages/sec"), pl::kCounterRawCount}},
-                     false,
-                     {{"", {11, 22}}}};
-    walkPerformanceBlock(perfBlock({cache}));
-    EXPECT_EQ(cacheCounterValue(1), 11u);
-    EXPECT_EQ(cacheCounterValue(5), 0u);
-}
-
 TEST_F(WalkTest, BaseBeforeItsAverageKeepsTheAveragesType) {
     auto disks = [](std::uint64_t reads, std::uint64_t bytes) {
         return perfBlock({PerfObject{perfIndex("LogicalDisk"),
@@ -410,25 +398,6 @@ TEST_F(WalkTest, PhysicalDiskValuesGoThroughTheDiskTable) {
 
 // ---------------------------------------------------------------------------------------------
 // Start-up through the key trees
-
-TEST(InitPerformanceData, ReadsTheImagesNameTableAndTakesTheFirstSnapshot) {
-    testing::TempProfileDir dir;
-    testing::ScopedEnv image{"FARLINK_MACHINE", dir.path()};
-    std::filesystem::create_directories(dir.path() + "/registry");
-    std::filesystem::create_directories(dir.path() + "/perf");
-    std::ofstream(dir.path() + "/registry/30-perflib.reg")
-        << testing::perflibRegText(platform::perfCountersValue());
-    PerfObject system{perfIndex("System"),
-                      {{perfIndex("Context Switches/sec"), pl::kCounterRawCount}},
-                      false,
-                      {{"", {1234}}}};
-    const std::vector<std::uint8_t> block = perfBlock({system});
-    std::ofstream(dir.path() + "/perf/data.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(block.data()),
-               static_cast<std::streamsize>(block.size()));
-    ASSERT_EQ(initPerformanceData(), 0);
-    EXPECT_EQ(systemCounterValue(5), 1234u);
-}
 
 TEST(InitPerformanceData, FailsWithoutANameTableOrWithALastCounterOfAnotherType) {
     testing::TempProfileDir dir;
