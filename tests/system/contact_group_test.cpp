@@ -159,31 +159,5 @@ TEST_F(ContactTable, SetOfAnotherRowChangesNothing) {
     EXPECT_EQ(runtime::configChanged.load(), 0u);
 }
 
-// A text as a manager sends it when a keyword guards the agent: the text, a zero byte, then the
-// keyword padded with zero bytes to 16.
-std::string guarded(const std::string& text, const std::string& keyword) {
-    std::string value = text + '\0' + keyword;
-    value.resize(text.size() + 1 + 16, '\0');
-    return value;
-}
-
-TEST_F(ContactTable, SetWithKeywordNeedsTheRightOne) {
-    dir_.write("TESSEL.INI", "[environment]\nkeyword=Sesam\n");
-    const auto before = block_.bytes();
-
-    GroupRequest wrong(snmp::kSetRequest);
-    wrong.addText({4, 18, 1, 2, 0}, guarded("555 99 99", "sesam"));
-    EXPECT_EQ(set(wrong), snmp::kBadValue);
-    EXPECT_EQ(wrong.record.errorIndex, 1u);
-    EXPECT_EQ(block_.bytes(), before);
-    EXPECT_EQ(runtime::configChanged.load(), 0u);
-
-    GroupRequest right(snmp::kSetRequest);
-    right.addText({4, 18, 1, 2, 0}, guarded("555 99 99", "Sesam"));
-    EXPECT_EQ(set(right), snmp::kNoError);
-    EXPECT_EQ(runtime::readText(runtime::kOfficePhone), "555 99 99");
-    EXPECT_EQ(runtime::configChanged.load(), 1u);
-}
-
 } // namespace
 } // namespace farlink::system

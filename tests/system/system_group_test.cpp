@@ -38,12 +38,6 @@ TEST(SystemTexts, UptimeCountsDaysPastThirtyTwoBitsOfMilliseconds) {
     EXPECT_EQ(uptimeText(86399'999), "0 day  23 : 59 : 59");
 }
 
-TEST(SystemTexts, PortTextNamesTheAddressInHexOrSaysDisabled) {
-    EXPECT_EQ(portText(0x3F8), "Port 3F8h");
-    EXPECT_EQ(portText(0x278), "Port 278h");
-    EXPECT_EQ(portText(0), "Port Disabled");
-}
-
 class SystemGroup : public ::testing::Test {
   protected:
     testing::TempProfileDir dir;
