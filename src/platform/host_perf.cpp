@@ -2,6 +2,7 @@
 
 #include "platform/perf_layout.h"
 #include "platform/perf_names.h"
+#include "platform/text_lines.h"
 
 #include <algorithm>
 #include <array>
@@ -14,23 +15,6 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Reading the kernel's texts
-
-class Lines {
-  public:
-    explicit Lines(std::string_view text) : text_(text) {}
-    bool next(std::string_view& line) {
-        if (at_ >= text_.size()) return false;
-        std::size_t end = text_.find('\n', at_);
-        if (end == std::string_view::npos) end = text_.size();
-        line = text_.substr(at_, end - at_);
-        at_ = end + 1;
-        return true;
-    }
-
-  private:
-    std::string_view text_;
-    std::size_t at_ = 0;
-};
 
 // The next blank-separated word of `text`, which is advanced past it.
 std::string_view nextWord(std::string_view& text) {
@@ -84,7 +68,7 @@ struct StatFacts {
 
 StatFacts readStat(std::string_view text) {
     StatFacts facts;
-    Lines lines(text);
+    LineReader lines(text);
     std::string_view line;
     while (lines.next(line)) {
         std::string_view rest = line;
@@ -110,7 +94,7 @@ StatFacts readStat(std::string_view text) {
 
 // The value of `key` in a "key value" or "key: value kB" text; false when absent.
 bool keyedNumber(std::string_view text, std::string_view key, std::uint64_t& value) {
-    Lines lines(text);
+    LineReader lines(text);
     std::string_view line;
     while (lines.next(line)) {
         std::string_view rest = line;
@@ -124,7 +108,7 @@ bool keyedNumber(std::string_view text, std::string_view key, std::uint64_t& val
 // Per CPU number, the sum of its column of /proc/interrupts; empty when the text has no header.
 std::vector<std::pair<std::uint32_t, std::uint64_t>> interruptsPerCpu(std::string_view text) {
     std::vector<std::pair<std::uint32_t, std::uint64_t>> columns;
-    Lines lines(text);
+    LineReader lines(text);
     std::string_view line;
     if (!lines.next(line)) return columns;
     for (std::string_view rest = line;;) {
@@ -170,7 +154,7 @@ DiskStats toDiskStats(std::string_view rest) {
 
 // The /proc/diskstats line of a device, by name or by device numbers.
 DiskStats diskStatsByName(std::string_view text, std::string_view name) {
-    Lines lines(text);
+    LineReader lines(text);
     std::string_view line;
     while (lines.next(line)) {
         std::string_view rest = line;
@@ -182,7 +166,7 @@ DiskStats diskStatsByName(std::string_view text, std::string_view name) {
 }
 
 DiskStats diskStatsByNumber(std::string_view text, unsigned major, unsigned minor) {
-    Lines lines(text);
+    LineReader lines(text);
     std::string_view line;
     while (lines.next(line)) {
         std::string_view rest = line;
@@ -560,7 +544,7 @@ std::vector<std::uint32_t> wantedObjects(std::u16string_view objects) {
 
 std::vector<std::string> blockMountPoints(std::string_view mounts) {
     std::vector<std::string> points;
-    Lines lines(mounts);
+    LineReader lines(mounts);
     std::string_view line;
     while (lines.next(line)) {
         std::string_view rest = line;

@@ -3,6 +3,7 @@
 #include "platform/console.h"
 #include "platform/key_tree_model.h"
 #include "platform/names.h"
+#include "platform/text_lines.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -64,26 +65,6 @@ bool hexNumber(std::string_view digits, std::size_t maxDigits, std::uint32_t& nu
     }
     return true;
 }
-
-// The lines of the text one by one, without their LF or CR LF.
-class LineReader {
-  public:
-    explicit LineReader(std::string_view text) : text_(text) {}
-
-    bool next(std::string_view& line) {
-        if (at_ >= text_.size()) return false;
-        std::size_t end = text_.find('\n', at_);
-        if (end == std::string_view::npos) end = text_.size();
-        line = text_.substr(at_, end - at_);
-        at_ = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        return true;
-    }
-
-  private:
-    std::string_view text_;
-    std::size_t at_ = 0;
-};
 
 // A quoted text at the start of `text`, which then holds what follows its closing quote. regedit
 // escapes only the backslash and the quote; any other backslash is kept as it stands, so that a
