@@ -5,6 +5,7 @@
 #include "link/pipeline.h"
 #include "platform/console.h"
 #include "platform/event_log.h"
+#include "support/process_usage.h"
 #include "support/station.h"
 
 #include <benchmark/benchmark.h>
@@ -106,20 +107,8 @@ void BM_GetMemoryRange(benchmark::State& state) {
 BENCHMARK(BM_GetInterruptOwner);
 BENCHMARK(BM_GetMemoryRange);
 
-std::size_t openFds() {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++n;
-    return n;
-}
-
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
+using testing::openFds;
+using testing::residentKb;
 
 // 10 000 inventory requests (interrupt owners, port ranges, disks) on the host: what they leave
 // behind in open files and resident memory, after a first round has warmed every cache.

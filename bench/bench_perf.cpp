@@ -7,6 +7,7 @@
 #include "platform/event_log.h"
 #include "platform/perf_names.h"
 #include "platform/performance_data.h"
+#include "support/process_usage.h"
 #include "support/station.h"
 #include "system/services.h"
 
@@ -110,20 +111,8 @@ BENCHMARK(BM_GetDriverName);
 BENCHMARK(BM_GetSystemCounter);
 BENCHMARK(BM_GetDiskCounter);
 
-std::size_t openFds() {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++n;
-    return n;
-}
-
-long residentKb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
+using testing::openFds;
+using testing::residentKb;
 
 // 10 000 host snapshots, each building its block: what they leave behind in open files and
 // resident memory once the first ones have opened the kernel's files.
