@@ -2,7 +2,7 @@
 # Installs the packages the build, the tests and the demo need (Debian; run as root).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev libgtest-dev libgmock-dev
-          libbenchmark-dev snmp python3 systemd)
+          libbenchmark-dev snmp python3 systemd scdoc man-db groff-base dpkg-dev lintian)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
