@@ -66,6 +66,24 @@ class PackagingTest(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         return done.stdout
 
+    def analyzable_units(self):
+        """systemd-analyze and the installed units, which name the staged programs: verify
+        insists that ExecStart names an executable."""
+        analyze = shutil.which("systemd-analyze")
+        if analyze is None:
+            self.skipTest("systemd-analyze is not installed")
+        self.install()
+        bindir = os.path.join(self.prefix, "bin")
+        checked = tempfile.mkdtemp(prefix="farlink-units-", dir=self.stage)
+        paths = []
+        for unit in UNITS:
+            with open(self.staged(os.path.join(self.unitdir, unit))) as f:
+                text = f.read()
+            with open(os.path.join(checked, unit), "w") as f:
+                f.write(text.replace("ExecStart=" + bindir, "ExecStart=" + self.staged(bindir)))
+            paths.append(os.path.join(checked, unit))
+        return analyze, paths
+
     def test_install_then_reinstall_keeps_the_configuration(self):
         self.install()
         for program in PROGRAMS:
@@ -121,18 +139,7 @@ class PackagingTest(unittest.TestCase):
         self.assertEqual(farlink["After"], ["koru-inband.service"])
         self.assertEqual(farlink["SupplementaryGroups"], ["dialout"])
 
-        analyze = shutil.which("systemd-analyze")
-        if analyze is None:
-            self.skipTest("systemd-analyze is not installed")
-        # verify insists that ExecStart names an executable: point the units at the staged copy.
-        checked = tempfile.mkdtemp(prefix="farlink-units-", dir=self.stage)
-        paths = []
-        for unit in UNITS:
-            with open(self.staged(os.path.join(self.unitdir, unit))) as f:
-                text = f.read()
-            with open(os.path.join(checked, unit), "w") as f:
-                f.write(text.replace("ExecStart=" + bindir, "ExecStart=" + self.staged(bindir)))
-            paths.append(os.path.join(checked, unit))
+        analyze, paths = self.analyzable_units()
         done = subprocess.run([analyze, "verify", "--man=no", *paths], capture_output=True,
                               text=True, timeout=120)
         self.assertEqual(done.returncode, 0, done.stderr)
@@ -140,6 +147,27 @@ class PackagingTest(unittest.TestCase):
         complaints = [line for line in done.stderr.splitlines()
                       if any(unit in line for unit in UNITS)]
         self.assertEqual(complaints, [])
+
+    def test_units_are_sandboxed(self):
+        # farlink keeps what the serial lines, the resource map and the write-back need, and
+        # koru-inband needs next to nothing: a score above these means a setting was lost.
+        limits = {"farlink.service": 4.0, "koru-inband.service": 2.0}
+        analyze, paths = self.analyzable_units()
+        # The file system is read-only to the agent but for the directory it rewrites
+        # TESSEL.INI in.
+        farlink = unit_settings(paths[0])
+        self.assertEqual(farlink["ProtectSystem"], ["strict"])
+        self.assertEqual(farlink["ReadWritePaths"], [self.confdir])
+        for path in paths:
+            unit = os.path.basename(path)
+            done = subprocess.run([analyze, "security", "--offline=true", "--no-pager", path],
+                                  capture_output=True, text=True, timeout=120)
+            if "offline" in done.stderr and done.returncode != 0:
+                self.skipTest("systemd-analyze cannot judge a unit file offline: " + done.stderr)
+            match = re.search(r"Overall exposure level for %s: (\d+\.\d+)" % re.escape(unit),
+                              done.stdout)
+            self.assertIsNotNone(match, done.stdout + done.stderr)
+            self.assertLessEqual(float(match.group(1)), limits[unit], done.stdout)
 
 
 if __name__ == "__main__":
