@@ -29,9 +29,9 @@ constexpr C kDriveTypes[] = {
 
 constexpr C kStorageAdapters[] = {
     {1, "farlinkStorageAdapterIndex", "", "The adapter's row number, from 0."},
-    {2, "farlinkStorageAdapterReserved", "", "Reserved: always 0.", "INTEGER (0..12)"},
+    {2, "farlinkStorageAdapterReserved1", "", "Reserved: always 0.", "Integer32 (0..12)"},
     {3, "farlinkStorageAdapterBusCount", "",
-     "Number of SCSI buses of a SCSI adapter; 0 for any other adapter.", "INTEGER (0..3)"},
+     "Number of SCSI buses of a SCSI adapter; 0 for any other adapter.", "Integer32 (0..3)"},
     {4, "farlinkStorageAdapterBusType", "",
      "1 for a SCSI miniport adapter, 2 for a primary (ATA) disk adapter."},
     {5, "farlinkStorageAdapterDriver", "", "The name of the adapter's driver."},
@@ -40,20 +40,21 @@ constexpr C kStorageAdapters[] = {
     {8, "farlinkStorageAdapterMemoryBase", "",
      "The start of the memory range the driver holds; 0 for none."},
     {9, "farlinkStorageAdapterDmaChannel", "", "The DMA channel the driver holds."},
-    {10, "farlinkStorageAdapterReservedText", "", "Reserved: always N/A."},
+    {10, "farlinkStorageAdapterReserved2", "", "Reserved: always N/A."},
     {11, "farlinkStorageAdapterDevice", "",
      "The adapter's device name (ScsiPort0, ...); N/A when it is not known."},
-    {12, "farlinkStorageAdapterReservedWord", "", "Reserved: always 0."},
+    {12, "farlinkStorageAdapterReserved3", "", "Reserved: always 0."},
     {13, "farlinkStorageAdapterInitiatorId", "",
-     "The SCSI ID of the adapter itself on its first bus; -1 when not known.", "INTEGER (-1..7)"},
+     "The SCSI ID of the adapter itself on its first bus; -1 when not known.", "Integer32 (-1..7)"},
 };
 
 constexpr C kDisks[] = {
     {1, "farlinkDiskIndex", "", "The disk's row number, from 0."},
     {2, "farlinkDiskAdapterIndex", "", "farlinkStorageAdapterIndex of the disk's adapter."},
-    {3, "farlinkDiskReserved", "", "Reserved: always 0.", "INTEGER (0..12)"},
-    {4, "farlinkDiskBus", "", "The number of the SCSI bus the disk is on.", "INTEGER (-128..127)"},
-    {5, "farlinkDiskTargetId", "", "The disk's SCSI target ID.", "INTEGER (-128..127)"},
+    {3, "farlinkDiskReserved", "", "Reserved: always 0.", "Integer32 (0..12)"},
+    {4, "farlinkDiskBus", "", "The number of the SCSI bus the disk is on.",
+     "Integer32 (-128..127)"},
+    {5, "farlinkDiskTargetId", "", "The disk's SCSI target ID.", "Integer32 (-128..127)"},
     {6, "farlinkDiskIdentifier", "", "The identifier text the disk reports."},
     {7, "farlinkDiskSizeKB", "KB",
      "The disk's size (a signed 32-bit number: 2 TiB and more reads negative); 0 for a CD-ROM."},
@@ -88,7 +89,7 @@ constexpr C kAdapters[] = {
     {2, "farlinkAdapterReserved", "", "Reserved: always 0."},
     {3, "farlinkAdapterPortBase", "", "The adapter's first I/O port; 0 for none."},
     {4, "farlinkAdapterDmaChannel", "", "The adapter's DMA channel; 255 for none.",
-     "INTEGER (0..255)"},
+     "Integer32 (0..255)"},
     {5, "farlinkAdapterIrq", "", "The adapter's interrupt level."},
     {6, "farlinkAdapterMemoryBase", "", "The start of the adapter's memory range; 0 for none."},
     {7, "farlinkAdapterVendor", "", "The vendor's description of the adapter."},
@@ -366,17 +367,18 @@ constexpr C kEisaSlots[] = {
     {1, "farlinkEisaSlotNumber", "",
      "The slot's number as the KORU driver reports it; 0 without "
      "a driver.",
-     "INTEGER (0..9)"},
+     "Integer32 (0..9)"},
     {2, "farlinkEisaSlotType", "",
      "The slot's type as the KORU driver reports it; 0 without a "
      "driver.",
-     "INTEGER (0..5)"},
+     "Integer32 (0..5)"},
     {3, "farlinkEisaSlotId", "", "Not reported: always N/A."},
 };
 
 constexpr C kModuleSizes[] = {
     {1, "farlinkModuleSizeIndex", "", "The module's number, from 1."},
-    {2, "farlinkModuleSize", "", "The module's size, right-aligned in 4 characters (\"  8M\")."},
+    {2, "farlinkModuleSize", "",
+     "The module's size, right-aligned in 4 characters, such as  8M or 128M."},
 };
 
 constexpr C kMemoryRanges[] = {
@@ -435,7 +437,7 @@ constexpr C kSystemScalars[] = {
     {51, "farlinkSystemAddress1", "", "Not served."},
     {52, "farlinkSystemAddress2", "", "Not served."},
     {56, "farlinkAgentUserKnown", "", "1 when the agent knows the account it runs under, else 0."},
-    {58, "farlinkAgentUserKnown2", "", "The same as farlinkAgentUserKnown.", "INTEGER (0..1)"},
+    {58, "farlinkAgentUserKnown2", "", "The same as farlinkAgentUserKnown.", "Integer32 (0..1)"},
     {59, "farlinkAgentUserKnown3", "", "The same as farlinkAgentUserKnown."},
     {61, "farlinkActiveDriverCount", "",
      "Number of drivers that were active at the agent's "
@@ -485,7 +487,7 @@ constexpr C kProcessors[] = {
      "The upper temperature limit; a SET changes it only together with the lower one."},
     {7, "farlinkProcessorReading", "0.1 degrees Celsius",
      "The KORU driver's second reading for processors 0 to 3; 0 for the others."},
-    {8, "farlinkProcessorReserved", "", "Reserved: always -1.", "INTEGER (-1..1)"},
+    {8, "farlinkProcessorReserved", "", "Reserved: always -1.", "Integer32 (-1..1)"},
     {9, "farlinkProcessorPrivilegedTime", "%", "Share of time in privileged mode."},
     {10, "farlinkProcessorUserTime", "%", "Share of time in user mode."},
     {11, "farlinkProcessorInterruptTime", "%", "Share of time serving interrupts."},
