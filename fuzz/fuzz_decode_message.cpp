@@ -2,6 +2,7 @@
 // answer to whatever decodes, as the request pipeline does.
 #include "platform/console.h"
 #include "snmp/message.h"
+#include "snmp/station_message.h"
 
 #include <array>
 #include <cstddef>
@@ -16,6 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)quiet;
 
+    // A station reads whatever comes back on the line with the same bounds.
+    Response any;
+    if (decodeResponse(std::span<const std::uint8_t>(data, size), any) == 0 &&
+        any.bindingCount > kMaxBindings)
+        __builtin_trap();
+
     std::array<VarBind, kMaxBindings> varbinds{};
     RequestRecord request{};
     for (std::size_t i = 0; i < kMaxBindings; ++i)
@@ -29,6 +36,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (encodeResponse(request, out) != 0) return 0;
     const std::size_t length = encodedMessageLength(out);
     if (length < 2 || length > out.size()) __builtin_trap();
+
+    // The station's reader takes the response as the agent wrote it, name for name.
+    Response answer;
+    if (decodeResponse(std::span<const std::uint8_t>(out.data(), length), answer) != 0 ||
+        answer.bindingCount != request.bindingCount || answer.requestId != request.requestId)
+        __builtin_trap();
+    for (std::size_t i = 0; i < answer.bindingCount; ++i) {
+        if (varbinds[i].name.count != 0 && answer.bindings[i].name.count != varbinds[i].name.count)
+            __builtin_trap();
+    }
 
     // The response must be well-formed: with a request's PDU tag it decodes to the same bindings.
     const std::size_t pduAt = 2 + ((out[1] & 0x80) != 0 ? (out[1] & 0x7F) : 0) + 3 + 8;

@@ -160,6 +160,8 @@ Try, in another terminal:
   FARLINK_SHM_NAME=$block $bin/koru-inband show
   FARLINK_SHM_NAME=$block $bin/koru-inband set EMail night@example.net
   snmpget $snmp $e.4.18.1.7.0
+  # every group at once, with the MIB's names (--json for scripts)
+  $bin/farlink-bridge report --udp 127.0.0.1:$port
 
 Press Ctrl-C to stop.
 EOF_HELP

@@ -24,6 +24,9 @@ inline constexpr std::uint8_t kProtocolUdp = 17;
 inline constexpr std::size_t kIpv4HeaderSize = 20;
 inline constexpr std::size_t kUdpHeaderSize = 8;
 inline constexpr std::size_t kMaxPayload = 65535 - kIpv4HeaderSize - kUdpHeaderSize;
+// Documentation addresses (TEST-NET-2) none of whose bytes needs a SLIP escape.
+inline constexpr std::uint32_t kDefaultStationAddress = 0xC6336401; // 198.51.100.1
+inline constexpr std::uint32_t kDefaultAgentAddress = 0xC6336402;   // 198.51.100.2
 
 struct Options {
     std::string device; // a serial device, or empty with usePty
@@ -32,8 +35,8 @@ struct Options {
     unsigned baud = 9600;
     std::uint32_t listenAddress = 0x7F000001; // host order
     std::uint16_t listenPort = 1161;
-    std::uint32_t stationAddress = 0xC6336401; // 198.51.100.1
-    std::uint32_t agentAddress = 0xC6336402;   // 198.51.100.2
+    std::uint32_t stationAddress = kDefaultStationAddress;
+    std::uint32_t agentAddress = kDefaultAgentAddress;
     bool udpChecksum = true;
     bool verbose = false;
     bool help = false;

@@ -1,5 +1,6 @@
 // farlink-bridge: relays SNMP between UDP managers and a FARLINK agent on a serial line.
 #include "bridge.h"
+#include "report.h"
 
 #include "link/slip.h"
 
@@ -12,6 +13,7 @@
 #include <map>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -294,6 +296,8 @@ bool makeLink(const std::string& link, const std::string& target) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "report")
+        return farlink::bridge::runReport(argc - 1, argv + 1);
     Options options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {

@@ -43,6 +43,7 @@ std::string formatAddress(std::uint32_t address) {
 
 std::string usageText() {
     return "usage: farlink-bridge (--device PATH [--baud N] | --pty [--pty-link PATH]) [options]\n"
+           "       farlink-bridge report [--json] [--udp HOST:PORT | --device PATH] [options]\n"
            "\n"
            "Relays SNMP datagrams between managers on UDP and a FARLINK agent on a serial line\n"
            "(IPv4/UDP in SLIP frames).\n"
