@@ -91,7 +91,8 @@ chmod 0644 "$control/conffiles"
 (cd "$root" && find usr lib -type f -print0 | sort -z | xargs -0 md5sum) >"$control/md5sums"
 chmod 0644 "$control/md5sums"
 
-# The shared libraries the programs link, with the versions they need.
+# The shared libraries the programs link, with the versions they need. Nothing else: the one
+# program they run, systemctl, is run only where systemd runs the machine.
 mkdir -p "$stage/debian"
 printf 'Source: farlink\n\nPackage: farlink\nArchitecture: any\n' >"$stage/debian/control"
 depends="$(cd "$stage" && dpkg-shlibdeps -O -e root/usr/bin/farlink -e root/usr/bin/farlink-bridge \
