@@ -53,6 +53,21 @@ std::uint32_t messageSize(std::uint32_t communityLength, std::uint32_t requestId
     return elementSize(integerFieldSize(0) + elementSize(communityLength) + elementSize(pdu));
 }
 
+std::size_t bindingsThatFit(std::span<const std::uint32_t> bindingSizes,
+                            std::uint32_t communityLength) {
+    std::uint32_t total = 0;
+    std::size_t n = 0;
+    for (const std::uint32_t size : bindingSizes) {
+        if (n == kMaxBindings) break;
+        if (n > 0 &&
+            messageSize(communityLength, kLargestRequestId, total + size) > kStationMessageSize)
+            break;
+        total += size;
+        ++n;
+    }
+    return n;
+}
+
 std::size_t encodeRequest(std::uint8_t pduType, std::uint32_t requestId,
                           std::span<const std::uint8_t> community, std::span<const Oid> names,
                           std::span<std::uint8_t> out) {

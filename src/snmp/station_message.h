@@ -16,6 +16,8 @@ namespace farlink::snmp {
 // The message size every SNMPv1 agent must take and answer: requests are cut so that even their
 // longest possible answers stay within it.
 inline constexpr std::size_t kStationMessageSize = 484;
+// Request identifiers stay positive, at most this; message sizes are reckoned for it.
+inline constexpr std::uint32_t kLargestRequestId = 0x7FFFFFFF;
 
 // Tag, length octets and content of an element with `contentLength` content bytes.
 std::uint32_t elementSize(std::uint32_t contentLength);
@@ -24,6 +26,12 @@ std::uint32_t elementSize(std::uint32_t contentLength);
 // headers included) total `bindingBytes`.
 std::uint32_t messageSize(std::uint32_t communityLength, std::uint32_t requestId,
                           std::uint32_t bindingBytes);
+
+// How many of `bindingSizes` (each binding's element at its longest, in order) fit one message
+// of at most kStationMessageSize bytes, and at most kMaxBindings; at least 1 when there is any,
+// which then has to be tried on its own.
+std::size_t bindingsThatFit(std::span<const std::uint32_t> bindingSizes,
+                            std::uint32_t communityLength);
 
 // Writes a GetRequest or GetNextRequest whose bindings carry NULL; its length, or 0 when there
 // are no names or more than kMaxBindings, or when `out` cannot hold it.

@@ -108,11 +108,6 @@ class Session {
     std::function<void()> onRequest_;
 };
 
-// How many of `bindingSizes` (each binding's element at its longest, in order) fit one message,
-// at most snmp::kMaxBindings; at least 1 when there is any.
-std::size_t bindingsThatFit(std::span<const std::uint32_t> bindingSizes,
-                            std::uint32_t communityLength);
-
 // Reads group `group` of the registry into `report`.
 void readGroup(Session& session, std::size_t group, GroupReport& report);
 

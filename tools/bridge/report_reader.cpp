@@ -18,7 +18,6 @@ using snmp::Response;
 
 // More rows than any table of the agent can have: a walk that gets this far is going round.
 constexpr std::size_t kMaxRows = 10000;
-constexpr std::uint32_t kLargestRequestId = 0x7FFFFFFF;
 
 Oid objectName(const GroupDescriptor& group, std::uint32_t column, std::uint32_t instance,
                bool withInstance) {
@@ -106,7 +105,7 @@ void readScalars(Session& session, const GroupDescriptor& group, GroupReport& re
             names.push_back(objectName(group, c, 0, true));
             sizes.push_back(bindingBound(names.back(), group.column(c)));
         }
-        const std::size_t n = std::min(cap, bindingsThatFit(sizes, community));
+        const std::size_t n = std::min(cap, snmp::bindingsThatFit(sizes, community));
         names.resize(n);
         std::string error;
         const Session::Result result = session.exchange(snmp::kGetRequest, names, response, error);
@@ -178,7 +177,7 @@ void readTable(Session& session, const GroupDescriptor& group, GroupReport& repo
                                          group.column(w.column)));
         }
         if (active.empty()) break;
-        const std::size_t n = std::min(cap, bindingsThatFit(sizes, community));
+        const std::size_t n = std::min(cap, snmp::bindingsThatFit(sizes, community));
         active.resize(n);
         std::vector<Oid> names;
         for (const ColumnWalk* w : active)
@@ -250,7 +249,7 @@ void readTable(Session& session, const GroupDescriptor& group, GroupReport& repo
 Session::Result Session::exchange(std::uint8_t pduType, std::span<const Oid> names,
                                   Response& response, std::string& error) {
     const std::uint32_t id = nextRequestId_;
-    nextRequestId_ = nextRequestId_ == kLargestRequestId ? 1 : nextRequestId_ + 1;
+    nextRequestId_ = nextRequestId_ == snmp::kLargestRequestId ? 1 : nextRequestId_ + 1;
     const std::vector<std::uint8_t> community(options_.community.begin(), options_.community.end());
     std::vector<std::uint8_t> request(snmp::kMaxMessageSize * 2);
     const std::size_t length = snmp::encodeRequest(pduType, id, community, names, request);
@@ -281,21 +280,6 @@ Session::Result Session::exchange(std::uint8_t pduType, std::span<const Oid> nam
     }
     error = "no answer: timeout after " + std::to_string(options_.retries + 1) + " tries";
     return Result::TimedOut;
-}
-
-std::size_t bindingsThatFit(std::span<const std::uint32_t> bindingSizes,
-                            std::uint32_t communityLength) {
-    std::uint32_t total = 0;
-    std::size_t n = 0;
-    for (std::uint32_t size : bindingSizes) {
-        if (n == snmp::kMaxBindings) break;
-        if (n > 0 && snmp::messageSize(communityLength, kLargestRequestId, total + size) >
-                         snmp::kStationMessageSize)
-            break;
-        total += size;
-        ++n;
-    }
-    return n;
 }
 
 void readGroup(Session& session, std::size_t group, GroupReport& report) {
