@@ -170,7 +170,11 @@ class ReportOnTheLineTest(unittest.TestCase, CheckDocument):
         cable = NullModem()
         agent = h.Agent(cable.paths[0])
         try:
-            # The agent needs a moment to open its line; the report's tries cover it.
+            # The report's first request must not reach a line the agent has yet to open.
+            deadline = time.monotonic() + h.READY_SECONDS
+            while not any(e.startswith("info Serving COM1") for e in agent.events()):
+                self.assertLess(time.monotonic(), deadline, agent.console())
+                time.sleep(0.05)
             code, out, err, _ = report("--device", cable.paths[1], "--speed", "9600",
                                        "--timeout", "2", "--json", "--quiet")
             self.assertEqual(code, 0, err + agent.console())

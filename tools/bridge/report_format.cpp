@@ -251,7 +251,8 @@ std::string formatTextReport(const ReportSummary& summary, std::span<const Group
     const std::size_t failed = failedGroups(groups);
     out +=
         std::to_string(groups.size()) + " groups, " + std::to_string(summary.requests) +
-        " requests in " + secondsText(summary.seconds) + " s: " +
+        (summary.requests == 1 ? " request in " : " requests in ") + secondsText(summary.seconds) +
+        " s: " +
         (failed == 0 ? std::string("all read") : std::to_string(failed) + " not read completely") +
         "\n";
 
