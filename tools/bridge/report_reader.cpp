@@ -4,6 +4,7 @@
 #include "report.h"
 
 #include "mib/group_registry.h"
+#include "mib/object_names.h"
 
 #include <algorithm>
 #include <string>
@@ -71,8 +72,10 @@ std::string statusName(std::uint32_t status) {
     }
 }
 
-std::string columnText(std::uint32_t column) {
-    return "column " + std::to_string(column);
+// A column as the errors name it: by its MIB name where it has one.
+std::string columnText(const GroupReport& report, std::uint32_t column) {
+    const mib::ColumnName* name = mib::columnName(report.group, column);
+    return name != nullptr ? std::string(name->name) : "column " + std::to_string(column);
 }
 
 ReportValue copyValue(const snmp::ResponseBinding& binding) {
@@ -124,7 +127,7 @@ void readScalars(Session& session, const GroupDescriptor& group, GroupReport& re
                 const snmp::ResponseBinding& b = response.bindings[i];
                 if (!sameName(b.name, names[i])) {
                     report.outcome = GroupOutcome::Failed;
-                    report.errors.push_back(columnText(pending[i]) +
+                    report.errors.push_back(columnText(report, pending[i]) +
                                             ": the answer names another object");
                     continue;
                 }
@@ -141,7 +144,7 @@ void readScalars(Session& session, const GroupDescriptor& group, GroupReport& re
                 report.absent.push_back(column);
             } else {
                 report.outcome = GroupOutcome::Failed;
-                report.errors.push_back(columnText(column) + ": " + statusName(status));
+                report.errors.push_back(columnText(report, column) + ": " + statusName(status));
             }
             pending.erase(pending.begin() + (at - 1));
         } else {
@@ -228,7 +231,7 @@ void readTable(Session& session, const GroupDescriptor& group, GroupReport& repo
                         active[i]->done = true;
             } else {
                 report.outcome = GroupOutcome::Failed;
-                report.errors.push_back(columnText(w.column) + ": " + statusName(status));
+                report.errors.push_back(columnText(report, w.column) + ": " + statusName(status));
             }
         } else {
             report.outcome = GroupOutcome::Failed;
