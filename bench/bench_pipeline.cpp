@@ -73,6 +73,17 @@ void BM_Get25Bindings(benchmark::State& state) {
     answerFrames(state, frameOf(snmpMessage(testing::kGetRequest, 1, bindings)));
 }
 
+// The comparison's 25 bindings: storage and resource counts in turn, two of which count the
+// resource map's port and memory ranges (the host's map here, or FARLINK_MACHINE's).
+void BM_Get25Counts(benchmark::State& state) {
+    const std::vector<std::uint32_t> names[] = {mib({1, 2, 0}), mib({1, 4, 0}), mib({1, 6, 0}),
+                                                mib({3, 3, 0}), mib({3, 6, 0}), mib({3, 14, 0})};
+    std::vector<testing::Binding> bindings;
+    for (std::size_t i = 0; i < 25; ++i)
+        bindings.push_back({names[i % std::size(names)]});
+    answerFrames(state, frameOf(snmpMessage(testing::kGetRequest, 1, bindings)));
+}
+
 // A contact text is read from the shared agent block through its descriptor, for every binding.
 void BM_GetContactName(benchmark::State& state) {
     const std::string name = "farlink-bench-" + std::to_string(::getpid());
@@ -95,6 +106,7 @@ BENCHMARK(BM_GetContactName);
 BENCHMARK(BM_GetNextEventTable);
 BENCHMARK(BM_SetEventAction);
 BENCHMARK(BM_Get25Bindings);
+BENCHMARK(BM_Get25Counts);
 
 } // namespace
 

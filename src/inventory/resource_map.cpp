@@ -6,6 +6,7 @@
 #include "inventory/resource_list.h"
 #include "platform/console.h"
 #include "runtime/guarded.h"
+#include "snmp/request_serial.h"
 
 #include <algorithm>
 #include <cstring>
@@ -116,6 +117,20 @@ struct ListBuffers {
     std::uint8_t list[kResourceListBufferSize];
 };
 
+// The map's root, or nullptr (reported) when it cannot be opened.
+KeyHandle openMap(std::uint32_t resourceTypes) {
+    KeyHandle root = nullptr;
+    const int rc =
+        platform::openKey(platform::kLocalMachine, "HARDWARE\\RESOURCEMAP", root, resourceTypes);
+    if (rc == platform::kErrorSuccess) return root;
+    report("Couldn't open RESOURCEMAP..., Error No is %d\n", rc);
+    return nullptr;
+}
+
+// Walks the map below its opened root, which it closes.
+void walkOpened(KeyHandle root, std::uint32_t resourceTypes, ResourceLeafVisitor visit,
+                void* context);
+
 template <class Out> struct LeafReader {
     Out& out;
     ListBuffers& buffers;
@@ -139,12 +154,53 @@ template <class Out> struct LeafReader {
     }
 };
 
+// What this thread read last of one kind: the tree it came from and the request it served.
+// A request may name the map in many bindings (a count beside the table it counts, a table read
+// column by column), and a walk costs far more than a copy: within a request the map is walked
+// once, and a later request walks it again only when the tree is a new one.
+template <class Out> struct KeptMap {
+    std::uint64_t serial = 0;
+    std::uint64_t generation = 0;
+    Out map;
+};
+
 template <class Out> void readMap(Out& out) {
+    thread_local KeptMap<Out> kept;
+    const std::uint64_t serial = snmp::currentRequestSerial();
+    if (serial != 0 && kept.serial == serial) {
+        out = kept.map;
+        return;
+    }
     clear(out);
+    const std::uint32_t types = platform::resourceTypeBit(Out::kResourceType);
+    const KeyHandle root = openMap(types);
+    if (root == nullptr) {
+        kept.generation = 0;
+        return;
+    }
+    const std::uint64_t generation = platform::keyTreeGeneration(root);
+    if (generation == kept.generation) {
+        platform::closeKey(root);
+        out = kept.map;
+        kept.serial = serial;
+        return;
+    }
     auto* buffers = static_cast<ListBuffers*>(runtime::guardedAlloc(sizeof(ListBuffers)));
-    if (buffers == nullptr) return;
-    walkResourceMap(platform::resourceTypeBit(Out::kResourceType), LeafReader<Out>{out, *buffers});
+    if (buffers == nullptr) {
+        platform::closeKey(root);
+        return;
+    }
+    LeafReader<Out> reader{out, *buffers};
+    walkOpened(
+        root, types,
+        [](std::string_view owner, KeyHandle key, void* context) {
+            return (*static_cast<LeafReader<Out>*>(context))(owner, key);
+        },
+        &reader);
     runtime::guardedFree(buffers);
+    kept.map = out;
+    kept.generation = generation;
+    kept.serial = serial;
 }
 
 } // namespace
@@ -155,13 +211,16 @@ bool isRawListName(std::string_view valueName) {
 }
 
 bool walkResourceMap(std::uint32_t resourceTypes, ResourceLeafVisitor visit, void* context) {
-    KeyHandle root = nullptr;
-    const int rc =
-        platform::openKey(platform::kLocalMachine, "HARDWARE\\RESOURCEMAP", root, resourceTypes);
-    if (rc != platform::kErrorSuccess) {
-        report("Couldn't open RESOURCEMAP..., Error No is %d\n", rc);
-        return false;
-    }
+    const KeyHandle root = openMap(resourceTypes);
+    if (root == nullptr) return false;
+    walkOpened(root, resourceTypes, visit, context);
+    return true;
+}
+
+namespace {
+
+void walkOpened(KeyHandle root, std::uint32_t resourceTypes, ResourceLeafVisitor visit,
+                void* context) {
     // The name of the subkey at hand, and room to ask whether it has subkeys of its own.
     auto* nameBuffer = static_cast<char*>(runtime::guardedAlloc(2 * kKeyNameBufferSize));
     WalkLevel* top = runtime::guardedNew<WalkLevel>();
@@ -169,7 +228,7 @@ bool walkResourceMap(std::uint32_t resourceTypes, ResourceLeafVisitor visit, voi
         runtime::guardedFree(top);
         runtime::guardedFree(nameBuffer);
         platform::closeKey(root);
-        return true;
+        return;
     }
     *top = {root, -1, nullptr};
     const std::span<char> name(nameBuffer, kKeyNameBufferSize);
@@ -222,8 +281,9 @@ bool walkResourceMap(std::uint32_t resourceTypes, ResourceLeafVisitor visit, voi
         platform::closeKey(subkey);
     }
     runtime::guardedFree(nameBuffer);
-    return true;
 }
+
+} // namespace
 
 void readResourceMap(PortRanges& out) {
     readMap(out);

@@ -1,6 +1,9 @@
 // The resource map: which driver holds which I/O port ranges, interrupt levels, memory ranges and
-// DMA channels, as the system records it under HARDWARE\RESOURCEMAP. Nothing is cached: every
-// read walks the tree afresh into the caller's output, so several threads may read at once.
+// DMA channels, as the system records it under HARDWARE\RESOURCEMAP. A read fills the caller's
+// output from a walk of the tree; each thread keeps what it read last of each kind and hands out
+// a copy instead of walking again while the tree is the same snapshot (an image whose files did
+// not change) or the request is the same one (see snmp/request_serial.h). Several threads may
+// read at once.
 #pragma once
 
 #include "platform/key_tree.h"

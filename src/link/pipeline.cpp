@@ -8,6 +8,7 @@
 #include "runtime/events.h"
 #include "runtime/guarded.h"
 #include "snmp/dispatch.h"
+#include "snmp/request_serial.h"
 
 #include <algorithm>
 #include <array>
@@ -291,6 +292,11 @@ void answerFrame(std::span<const std::uint8_t> frame, platform::PortHandle port,
     }
 
     const std::span<const std::uint8_t> message = datagram.subspan(kHeadersSize);
+    // What the groups gather for a request (the resource map, the mount table, the load) is
+    // kept no longer than its answer.
+    const struct RequestEnd {
+        ~RequestEnd() { snmp::endRequest(); }
+    } requestEnd;
     const int decoded = snmp::decodeMessage(message, w.pdu);
     if (decoded != 0) {
         // Per-request lines are debug output: the console of a service ends up in the journal.

@@ -25,6 +25,7 @@ class OpenKey {
 namespace {
 
 std::atomic<std::size_t> openKeys{0};
+std::atomic<std::uint64_t> treesBuilt{0};
 
 // The next name of a backslash-separated path, and the rest after it.
 std::string_view firstName(std::string_view& path) {
@@ -104,6 +105,14 @@ int openKey(KeyHandle parent, std::string_view path, KeyHandle& key, std::uint32
     key = new OpenKey(std::move(tree), node);
     openKeys.fetch_add(1, std::memory_order_relaxed);
     return kErrorSuccess;
+}
+
+std::uint64_t newTreeGeneration() {
+    return treesBuilt.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+std::uint64_t keyTreeGeneration(KeyHandle key) {
+    return key == nullptr ? 0 : key->tree()->generation;
 }
 
 int enumKey(KeyHandle key, std::uint32_t index, std::span<char> name) {

@@ -68,6 +68,12 @@ int queryValue(KeyHandle key, std::string_view valueName, std::uint32_t* type,
 
 void closeKey(KeyHandle key);
 
+// The tree a handle was opened in: the same number for every handle of one snapshot, and a new
+// one whenever a tree is read again (an image whose files changed; the host's view, on every
+// open from the root). A reader that kept what it found under a key of generation g may use it
+// again while opening that key still gives g. 0 for no handle.
+std::uint64_t keyTreeGeneration(KeyHandle key);
+
 // Open handles of the calling process, for tests that check a walk closes what it opens.
 std::size_t openKeyCount();
 

@@ -59,6 +59,7 @@ std::string_view procText(const char* path, std::string& buffer, bool wanted) {
 
 KeyTree hostKeyTree(std::string_view path, std::uint32_t resourceTypes) {
     auto root = std::make_shared<TreeKey>();
+    root->generation = newTreeGeneration();
     const bool resourceMap = reaches(path, "HARDWARE\\RESOURCEMAP");
     const bool deviceMap = reaches(path, "HARDWARE\\DEVICEMAP");
     const bool services = reaches(path, "SYSTEM\\CurrentControlSet\\Services");

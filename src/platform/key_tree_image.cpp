@@ -382,6 +382,7 @@ KeyTree imageKeyTree(const std::string& imageDirectory) {
         return imageTreeCache.tree;
 
     auto tree = std::make_shared<TreeKey>();
+    tree->generation = newTreeGeneration();
     std::string text;
     for (const FileStamp& file : files) {
         if (!readWholeFile(folder + '/' + file.name, text)) {

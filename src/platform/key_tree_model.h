@@ -20,6 +20,9 @@ struct TreeKey {
     std::string name;
     std::vector<TreeValue> values;
     std::vector<std::unique_ptr<TreeKey>> subkeys;
+    // Of a whole tree's root: a number no other tree built by this process has (see
+    // newTreeGeneration), so a reader can tell the tree it read last from a new one.
+    std::uint64_t generation = 0;
 
     // The subkey of that name (without regard to case), or nullptr.
     const TreeKey* find(std::string_view subkeyName) const;
@@ -34,6 +37,9 @@ struct TreeKey {
 
 // A whole tree: the key HKEY_LOCAL_MACHINE with everything below it.
 using KeyTree = std::shared_ptr<const TreeKey>;
+
+// The generation for the root of a tree being built.
+std::uint64_t newTreeGeneration();
 
 // The tree of a machine image's registry/*.reg files, parsed again only when one of them changed
 // since the last call; an empty tree when the image has no registry.

@@ -1,6 +1,7 @@
 #include "inventory/resource_map.h"
 
 #include "runtime/guarded.h"
+#include "snmp/request_serial.h"
 #include "support/resource_lists.h"
 #include "support/test_support.h"
 
@@ -171,6 +172,32 @@ TEST_F(ResourceMapImage, MissingMapGivesAnEmptyOutput) {
     EXPECT_EQ(ports.count, 0u);
     for (const OwnerName& name : irqs.owners)
         EXPECT_EQ(owner(name), "");
+}
+
+// A request that names the map in many bindings walks it once; the next request, or a read
+// outside any request, sees the map as it is now.
+TEST_F(ResourceMapImage, ARequestReadsTheMapOnce) {
+    const auto cards = [&](std::uint32_t n) {
+        Full ranges;
+        for (std::uint32_t i = 0; i < n; ++i)
+            ranges.push_back(port(0x300 + 16 * i, 8));
+        registry(regKey("A\\Card", {{"x.Raw", resourceList({ranges})}}));
+    };
+    PortRanges ports;
+    cards(1);
+    snmp::beginRequest();
+    readResourceMap(ports);
+    EXPECT_EQ(ports.count, 1u);
+    cards(2);
+    readResourceMap(ports);
+    EXPECT_EQ(ports.count, 1u);
+    snmp::beginRequest();
+    readResourceMap(ports);
+    EXPECT_EQ(ports.count, 2u);
+    snmp::endRequest();
+    cards(3);
+    readResourceMap(ports);
+    EXPECT_EQ(ports.count, 3u);
 }
 
 TEST_F(ResourceMapImage, WalkVisitsLeavesInOrderAndClosesEverythingWhenStopped) {
