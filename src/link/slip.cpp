@@ -3,18 +3,37 @@
 #include "platform/console.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace farlink::link {
 
 namespace {
 
+// The length of the run of bytes from `at` that SLIP carries as they stand.
+std::size_t plainRun(std::span<const std::uint8_t> bytes, std::size_t at) {
+    std::size_t end = at;
+    while (end < bytes.size() && bytes[end] != kSlipEnd && bytes[end] != kSlipEsc)
+        ++end;
+    return end - at;
+}
+
 // The decoder's walk over a frame; it stores the bytes only when out is given, and refuses a
 // datagram longer than capacity whole rather than passing it on cut short.
+
 std::size_t decodeFrame(std::span<const std::uint8_t> frame, std::uint8_t* out,
                         std::size_t capacity) {
     std::size_t count = 0;
     std::size_t i = 0;
     while (i < frame.size()) {
+        // Most of a frame is plain bytes: copied a run at a time.
+        const std::size_t run = plainRun(frame, i);
+        if (run > 0) {
+            if (run > capacity - count) return 0;
+            if (out != nullptr) std::memcpy(out + count, frame.data() + i, run);
+            count += run;
+            i += run;
+            continue;
+        }
         std::uint8_t c = frame[i++];
         if (c == kSlipEnd) {
             // An END before any data opens the frame (a line may carry several); after data it
@@ -22,15 +41,13 @@ std::size_t decodeFrame(std::span<const std::uint8_t> frame, std::uint8_t* out,
             if (count > 0) return count;
             continue;
         }
-        if (c == kSlipEsc) {
-            if (i == frame.size()) return 0; // cut inside an escape: no closing END follows
-            c = frame[i++];
-            if (c == kSlipEscEnd)
-                c = kSlipEnd;
-            else if (c == kSlipEscEsc)
-                c = kSlipEsc;
-            // Any other byte after ESC stands for itself.
-        }
+        if (i == frame.size()) return 0; // cut inside an escape: no closing END follows
+        c = frame[i++];
+        if (c == kSlipEscEnd)
+            c = kSlipEnd;
+        else if (c == kSlipEscEsc)
+            c = kSlipEsc;
+        // Any other byte after ESC stands for itself.
         if (count == capacity) return 0;
         if (out != nullptr) out[count] = c;
         ++count;
@@ -53,16 +70,14 @@ std::size_t slipEncode(std::span<const std::uint8_t> datagram, std::span<std::ui
     if (out.size() < slipEncodedMax(datagram.size())) return 0;
     std::size_t n = 0;
     out[n++] = kSlipEnd;
-    for (const std::uint8_t c : datagram) {
-        if (c == kSlipEnd) {
-            out[n++] = kSlipEsc;
-            out[n++] = kSlipEscEnd;
-        } else if (c == kSlipEsc) {
-            out[n++] = kSlipEsc;
-            out[n++] = kSlipEscEsc;
-        } else {
-            out[n++] = c;
-        }
+    for (std::size_t i = 0; i < datagram.size();) {
+        const std::size_t run = plainRun(datagram, i);
+        std::memcpy(out.data() + n, datagram.data() + i, run);
+        n += run;
+        i += run;
+        if (i == datagram.size()) break;
+        out[n++] = kSlipEsc;
+        out[n++] = datagram[i++] == kSlipEnd ? kSlipEscEnd : kSlipEscEsc;
     }
     out[n++] = kSlipEnd;
     return n;
