@@ -4,6 +4,7 @@
 #include "inventory/dmi.h"
 #include "inventory/driver_answer.h"
 #include "platform/event_log.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 #include "system/item_list.h"
 
@@ -121,28 +122,7 @@ TEST_F(HostTree, PortsNeedAUartAndTheirRange) {
 
 class HostMonitorTree : public HostTree {
   protected:
-    void SetUp() override {
-        put("/sys/class/hwmon/hwmon0/name", "coretemp\n");
-        put("/sys/class/hwmon/hwmon0/temp1_input", "45500\n");
-        put("/sys/class/hwmon/hwmon0/temp1_label", "Package id 0\n");
-        put("/sys/class/hwmon/hwmon0/temp2_input", "-1600\n");
-        put("/sys/class/hwmon/hwmon0/temp2_label", "Core 0\n");
-        put("/sys/class/hwmon/hwmon10/name", "nct6775\n");
-        put("/sys/class/hwmon/hwmon10/fan1_input", "1200\n");
-        put("/sys/class/hwmon/hwmon10/fan2_input", "garbage\n");
-        put("/sys/class/hwmon/hwmon10/in0_input", "1032\n");
-        put("/sys/class/hwmon/hwmon10/in0_min", "900\n");
-        put("/sys/class/hwmon/hwmon10/in0_max", "1100\n");
-        put("/sys/class/hwmon/hwmon10/in0_alarm", "1\n");
-        put("/sys/class/hwmon/hwmon10/in0_label", "Vcore\n");
-        put("/sys/class/hwmon/hwmon10/intrusion0_alarm", "0\n");
-        put("/sys/class/hwmon/hwmon2/name", "acpitz\n");
-        put("/sys/class/hwmon/hwmon2/temp1_input", "27800\n");
-        put("/sys/devices/system/cpu/cpu0/topology/physical_package_id", "0\n");
-        put("/sys/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq", "2400000\n");
-        put("/sys/devices/system/cpu/cpu1/topology/physical_package_id", "1\n");
-        put("/sys/devices/system/cpu/cpu1/cpufreq/scaling_cur_freq", "800500\n");
-    }
+    void SetUp() override { testing::writeTree(root, "platform/monitors.tree"); }
 };
 
 TEST_F(HostMonitorTree, SensorsBecomeTheFourItemTablesAndProcessorReadings) {

@@ -2,6 +2,7 @@
 // key-tree calls the inventory walks use.
 #include "platform/key_tree.h"
 #include "platform/key_tree_model.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -83,33 +84,8 @@ class KeyTreeImage : public ::testing::Test {
 constexpr const char* kSerial = "HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial";
 
 TEST_F(KeyTreeImage, ReadsEveryValueFormAndPassesByWhatIsNotTheMachines) {
-    const std::string text =
-        "REGEDIT4\r\n"
-        "\r\n"
-        "\"Orphan\"=hex:01,\\\n"
-        "  02\n"
-        "; exported from the lab server\n"
-        "[HKEY_CURRENT_USER\\Software\\Lab]\n"
-        "\"User\"=hex:01,02,\\\n"
-        "  03\n"
-        "[-HKEY_LOCAL_MACHINE\\HARDWARE\\Gone]\n"
-        "\"Stale\"=dword:00000001\n"
-        "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial]\r\n"
-        "@=\"default\"\r\n"
-        "\"Text\"=\"C:\\\\Temp \\\"quoted\\\" \\x\"\n"
-        "\"Count\"=dword:0000abcd\n"
-        "\"Blob\"=hex:de,ad,BE,ef\n"
-        "\"Bad\"=hex:01,zz,03\n"
-        "\"Unterminated\"=\"no end\n"
-        "not a line of an export\n"
-        "\"Path\"=hex(2):25,00\n"
-        "\"List\"=hex(7):61,00,00\n"
-        "\"Requirements\"=hex(a):01\n"
-        "\"\\\\Device\\\\Serial0.Raw\"=hex(8):01,00,00,00,01,00,00,00,00,00,00,00,01,00,01,00,"
-        "\\\r\n"
-        "  02,00,00,00,01,01,05,00,f8,03,00,00,00,00,00,00,08,00,00,00,02,01,01,00,04,\\\r\n"
-        "  00,00,00,04,00,00,00,ff,ff,ff,ff\r\n"
-        "\"After\"=dword:2\n";
+    // Every value form, with lines of other roots, deletions and damage around them.
+    const std::string text = farlink::testing::dataText("platform/value-forms.reg");
     TreeKey scratch;
     EXPECT_EQ(parseRegText(text, scratch), 3u);
     writeReg("machine.reg", text);

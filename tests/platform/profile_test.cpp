@@ -1,4 +1,5 @@
 #include "platform/profile.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -16,18 +17,10 @@ using farlink::testing::TempProfileDir;
 
 constexpr const char* kFile = "TESSEL.INI";
 
-const char* const kSample = "; FARLINK settings\n"
-                            "stray=before any section\n"
-                            "[Serial Port Parameters.1]\n"
-                            "PortNumber=COM2\n"
-                            "  Baud = 19200  \n"
-                            "; Parity=EVEN\n"
-                            "Parity=\"none\"\n"
-                            "Empty=\n"
-                            "[environment]\n"
-                            "password=secret word\n"
-                            "[Environment]\n"
-                            "keyword=second section of the same name\n";
+// Sections and keys in every spelling the reader meets, comments and a repeated section.
+std::string sample() {
+    return farlink::testing::dataText("platform/TESSEL.INI");
+}
 
 // Reads into a buffer of `size` characters followed by a sentinel that must stay untouched.
 std::string readString(std::string_view section, std::string_view key, std::uint32_t size = 64,
@@ -44,7 +37,7 @@ std::string readString(std::string_view section, std::string_view key, std::uint
 TEST(Profile, ReadsFindTheValueOrTheDefaultCutToTheBuffer) {
     TempProfileDir dir;
     EXPECT_EQ(readString("environment", "password", 64, "abc  "), "abc") << "no file";
-    dir.write(kFile, kSample);
+    dir.write(kFile, sample());
     EXPECT_EQ(readString("serial port parameters.1", "PORTNUMBER", 5), "COM2");
     EXPECT_EQ(readString("Serial Port Parameters.1", "Baud"), "19200");    // blanks trimmed
     EXPECT_EQ(readString("Serial Port Parameters.1", "Parity"), "none");   // quotes removed
@@ -101,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProfileWrite, FileIsReplacedWholeKeepingOwnerAndPermissionsAndLeavingNoTemporaryFile) {
     TempProfileDir dir;
-    dir.write(kFile, kSample);
+    dir.write(kFile, sample());
     {
         ScopedEnv windir("WINDIR", dir.path() + "/missing-directory");
         EXPECT_FALSE(writeProfileStrings({{"threshold", "CPU", "1"}}, kFile));
@@ -125,7 +118,7 @@ TEST(ProfileWrite, FileIsReplacedWholeKeepingOwnerAndPermissionsAndLeavingNoTemp
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     EXPECT_EQ(info.st_uid, root ? 65534u : ::geteuid());
     EXPECT_EQ(info.st_gid, root ? 65534u : ::getegid());
-    EXPECT_EQ(dir.read(kFile), std::string(kSample) + "\n[threshold]\nVolume Usage=91\n");
+    EXPECT_EQ(dir.read(kFile), sample() + "\n[threshold]\nVolume Usage=91\n");
 
     // What a rewrite killed half-way leaves behind is removed; nothing else is.
     for (const char* name :
