@@ -210,28 +210,6 @@ TEST_F(FakeSysfs, StatisticsFilesStayOpenWithTheAdapterAndCloseWithIt) {
     EXPECT_FALSE(missing.open("../eth0", root()));
 }
 
-// An adapter with message-signalled interrupts lists the first of them, flagged as a message.
-TEST(HostResourceMap, MessageInterruptOfAnAdapterIsListed) {
-    ControllerResources nic;
-    nic.driver = "virtio_net";
-    nic.device = "eth0";
-    nic.pciAddress = "0000:00:03.0";
-    nic.ranges.push_back({1, 0xC000, 0xC01F});
-    nic.messageIrq = 37;
-    TreeKey tree;
-    addResourceMap(tree, {}, std::span(&nic, 1), kAllResourceTypes);
-    const TreeKey& owner = tree.path("HARDWARE\\RESOURCEMAP\\OtherDrivers\\virtio_net");
-    const TreeValue* list = value(owner, "\\Device\\eth0.Raw");
-    ASSERT_NE(list, nullptr);
-    std::vector<std::pair<std::uint8_t, std::uint32_t>> seen;
-    inventory::forEachDescriptor(list->data, [&](const inventory::PartialDescriptor& d) {
-        seen.emplace_back(d.type, d.first);
-        return true;
-    });
-    EXPECT_EQ(seen, (std::vector<std::pair<std::uint8_t, std::uint32_t>>{{1, 0xC000}, {2, 37}}));
-    EXPECT_EQ(list->data[20 + 16 + 2], 0x02); // CM_RESOURCE_INTERRUPT_MESSAGE
-}
-
 // A code with a folder of answers: the input (an OID) picks the file, and nothing is recorded,
 // since such a query changes nothing and a poller sends thousands of them.
 class ImageAdapter : public ::testing::Test {

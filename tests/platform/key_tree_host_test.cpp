@@ -1,11 +1,14 @@
 // The host's view of the key trees, checked against this machine's own procfs and sysfs as the
-// test reads them, and the procfs texts of another machine through addResourceMap.
+// test reads them, and the procfs texts of another machine (data/platform/sata-machine) through
+// addResourceMap.
 #include "inventory/resource_list.h"
 #include "platform/device_io.h"
 #include "platform/host_resources.h"
 #include "platform/host_storage.h"
 #include "platform/key_tree.h"
 #include "platform/key_tree_model.h"
+#include "support/test_data.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace farlink::platform {
@@ -25,12 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using inventory::PartialDescriptor;
-
-struct RawList {
-    std::string classKey; // the key below RESOURCEMAP
-    std::string owner;    // the innermost key
-    std::vector<PartialDescriptor> descriptors;
-};
 
 std::vector<PartialDescriptor> decode(std::span<const std::uint8_t> data) {
     std::vector<PartialDescriptor> out;
@@ -41,37 +36,32 @@ std::vector<PartialDescriptor> decode(std::span<const std::uint8_t> data) {
     return out;
 }
 
-// Every .Raw list below an open key, through the public key calls.
-void collect(KeyHandle key, const std::string& classKey, const std::string& name,
-             std::vector<RawList>& out) {
-    char buffer[512];
-    for (std::uint32_t i = 0; enumKey(key, i, buffer) == kErrorSuccess; ++i) {
-        KeyHandle sub = nullptr;
-        ASSERT_EQ(openKey(key, buffer, sub), kErrorSuccess);
-        collect(sub, classKey.empty() ? buffer : classKey, buffer, out);
-        closeKey(sub);
-    }
+// Every key and value below an open key, one line each, through the public key calls.
+void flatten(KeyHandle key, const std::string& path, std::vector<std::string>& out) {
+    char name[512];
     std::uint32_t type = 0;
-    for (std::uint32_t i = 0; enumValue(key, i, buffer, &type) == kErrorSuccess; ++i) {
-        const std::string value = buffer;
-        if (!value.ends_with(".Raw")) continue;
-        EXPECT_EQ(type, kRegResourceList) << value;
+    for (std::uint32_t i = 0; enumValue(key, i, name, &type) == kErrorSuccess; ++i) {
         std::vector<std::uint8_t> data(1 << 16);
         std::uint32_t size = 0;
-        ASSERT_EQ(queryValue(key, value, nullptr, data, size), kErrorSuccess);
-        data.resize(size);
-        out.push_back({classKey, name, decode(data)});
+        ASSERT_EQ(queryValue(key, name, nullptr, data, size), kErrorSuccess);
+        out.push_back(path + "|" + name + "|" + std::to_string(type) + "|" +
+                      farlink::testing::hexText(data.data(), size));
+    }
+    for (std::uint32_t i = 0; enumKey(key, i, name) == kErrorSuccess; ++i) {
+        KeyHandle sub = nullptr;
+        ASSERT_EQ(openKey(key, name, sub), kErrorSuccess);
+        flatten(sub, path + "\\" + name, out);
+        closeKey(sub);
     }
 }
 
-std::vector<RawList> resourceMap(std::uint32_t types) {
-    KeyHandle root = nullptr;
-    std::vector<RawList> lists;
-    EXPECT_EQ(openKey(kLocalMachine, "HARDWARE\\RESOURCEMAP", root, types), kErrorSuccess);
-    if (root == nullptr) return lists;
-    collect(root, "", "RESOURCEMAP", lists);
-    closeKey(root);
-    return lists;
+// The same lines from a tree the test built.
+void flatten(const TreeKey& key, const std::string& path, std::vector<std::string>& out) {
+    for (const TreeValue& v : key.values)
+        out.push_back(path + "|" + v.name + "|" + std::to_string(v.type) + "|" +
+                      farlink::testing::hexText(v.data));
+    for (const auto& sub : key.subkeys)
+        flatten(*sub, path + "\\" + sub->name, out);
 }
 
 std::string readText(const std::string& path) {
@@ -95,130 +85,52 @@ std::string queryText(const std::string& keyPath, const std::string& valueName) 
     return std::string(reinterpret_cast<const char*>(data.data()), size - 1);
 }
 
-struct ProcRange {
-    std::string owner;
-    std::uint64_t start, end;
+// The four procfs texts of a folder, kept while a view of them is in use.
+struct ProcTexts {
+    std::string ioports, iomem, interrupts, dma;
+    ResourceTexts view() const { return {ioports, iomem, interrupts, dma}; }
 };
 
-std::vector<ProcRange> procRanges(const char* path) {
-    std::vector<ProcRange> ranges;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        unsigned long long start = 0, end = 0;
-        int consumed = 0;
-        if (std::sscanf(line.c_str(), " %llx-%llx : %n", &start, &end, &consumed) < 2 ||
-            consumed == 0)
-            continue;
-        std::string owner = line.substr(static_cast<std::size_t>(consumed));
-        std::replace(owner.begin(), owner.end(), '\\', '/');
-        ranges.push_back({owner, start, end});
+ProcTexts procTexts(const std::string& folder) {
+    auto read = [&](const char* name) {
+        std::ifstream in(folder + "/" + name);
+        if (!in) ADD_FAILURE() << "cannot read " << folder << "/" << name;
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    return {read("ioports"), read("iomem"), read("interrupts"), read("dma")};
+}
+
+// A walk for one kind of resource is served from the kernel's tables alone: the host's map for
+// each kind is what addResourceMap (checked on fixed texts below) makes of this machine's procfs.
+TEST(HostKeyTree, EachKindAloneIsWhatTheKernelTablesGive) {
+    const ProcTexts texts = procTexts("/proc");
+    for (std::uint8_t type = 1; type <= 4; ++type) {
+        SCOPED_TRACE(int(type));
+        // The host reads only the table of the kind asked for.
+        ResourceTexts only;
+        std::string_view ResourceTexts::*const field[] = {
+            &ResourceTexts::ioports, &ResourceTexts::interrupts, &ResourceTexts::iomem,
+            &ResourceTexts::dma};
+        only.*field[type - 1] = texts.view().*field[type - 1];
+        TreeKey built;
+        addResourceMap(built, only, {}, resourceTypeBit(type));
+        std::vector<std::string> expected, view;
+        flatten(built.path("HARDWARE\\RESOURCEMAP"), "", expected);
+        KeyHandle root = nullptr;
+        ASSERT_EQ(openKey(kLocalMachine, "HARDWARE\\RESOURCEMAP", root, resourceTypeBit(type)),
+                  kErrorSuccess);
+        flatten(root, "", view);
+        closeKey(root);
+        EXPECT_EQ(view, expected);
     }
-    return ranges;
-}
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-// Ports and memory: the view holds each procfs range below 4 GiB once, under its owner's key
-// (names compare without regard to case), and nothing else. Without the privilege to see
-// addresses procfs shows 0-0 everywhere, and the view then holds no range at all.
-void checkRanges(const char* path, std::uint8_t type) {
-    const std::vector<ProcRange> lines = procRanges(path);
-    ASSERT_FALSE(lines.empty()) << path;
-    const bool shown = std::any_of(lines.begin(), lines.end(),
-                                   [](const ProcRange& r) { return r.start != 0 || r.end != 0; });
-    std::set<std::tuple<std::string, std::uint64_t, std::uint64_t>> truth, view;
-    for (const ProcRange& r : lines)
-        if (shown && r.end < 0x1'0000'0000ull && !r.owner.empty())
-            truth.insert({lower(r.owner), r.start, r.end});
-    std::size_t held = 0;
-    for (const RawList& list : resourceMap(resourceTypeBit(type)))
-        for (const PartialDescriptor& d : list.descriptors) {
-            ASSERT_EQ(d.type, type) << "a kind not asked for, under " << list.owner;
-            view.insert({lower(list.owner), d.start(), d.last()});
-            ++held;
-            if (list.owner == "System RAM") {
-                EXPECT_EQ(list.classKey, "System Resources");
-            }
-            if (list.owner.starts_with("PCI Bus ")) {
-                EXPECT_EQ(list.classKey, "Hardware Abstraction Layer");
-            }
-        }
-    EXPECT_EQ(view, truth) << path;
-    EXPECT_EQ(held, view.size()) << path << ": a range listed twice";
-}
-
-TEST(HostKeyTree, PortAndMemoryRangesAreProcfsRangesUnderTheirOwners) {
-    checkRanges("/proc/ioports", inventory::kResourcePort);
-    checkRanges("/proc/iomem", inventory::kResourceMemory);
-}
-
-// Interrupt levels are the pins of the legacy chips ("4-edge"), not the kernel's numbers, and
-// message-signalled vectors are left out.
-TEST(HostKeyTree, InterruptLevelsAreLegacyChipPins) {
-    std::map<std::string, std::set<std::uint32_t>> truth; // owner -> pins
-    std::ifstream in("/proc/interrupts");
-    std::string line;
-    std::getline(in, line);
-    const std::size_t cpus =
-        static_cast<std::size_t>(std::count(line.begin(), line.end(), 'C')); // "CPU0 CPU1 ..."
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string irq, token;
-        fields >> irq;
-        for (std::size_t i = 0; i < cpus; ++i)
-            fields >> token;
-        std::string chip, pin;
-        fields >> chip >> pin;
-        if (chip != "IO-APIC" && chip != "IR-IO-APIC" && !chip.starts_with("XT-PIC")) continue;
-        if (pin.empty() || !std::isdigit(static_cast<unsigned char>(pin[0]))) continue;
-        std::string actions;
-        std::getline(fields, actions);
-        actions.erase(0, actions.find_first_not_of(' '));
-        for (std::size_t at = 0; at < actions.size();) {
-            const std::size_t comma = actions.find(", ", at);
-            truth[actions.substr(at, comma - at)].insert(
-                static_cast<std::uint32_t>(std::stoul(pin)));
-            at = comma == std::string::npos ? actions.size() : comma + 2;
-        }
-    }
-    if (truth.empty()) GTEST_SKIP() << "no interrupt of a legacy chip has a handler here";
-
-    std::map<std::string, std::set<std::uint32_t>> view;
-    for (const RawList& list : resourceMap(resourceTypeBit(inventory::kResourceInterrupt)))
-        for (const PartialDescriptor& d : list.descriptors) {
-            ASSERT_EQ(d.type, inventory::kResourceInterrupt);
-            view[list.owner].insert(d.first);
-        }
-    EXPECT_EQ(view, truth);
 }
 
 // The same building from the texts of a machine with a SATA controller, as root sees them but
 // for /proc/ioports, which reads as an unprivileged reader is shown it.
 TEST(HostKeyTree, ResourceMapFromProcfsTexts) {
-    ResourceTexts texts;
-    texts.ioports = "0000-0000 : PCI Bus 0000:00\n"
-                    "  0000-0000 : dma1\n"
-                    "  0000-0000 : serial\n";
-    texts.iomem = "00000000-00000fff : Reserved\n"
-                  "00100000-bfffffff : System RAM\n"
-                  "  01000000-01ffffff : Kernel code\n"
-                  "c0000000-febfffff : PCI Bus 0000:00\n"
-                  "  fe000000-fe0fffff : 0000:00:1f.2\n"
-                  "    fe000000-fe0fffff : ahci\n"
-                  "  fe100000-fe100fff : 0000:02:03.0\n"
-                  "    fe100000-fe100fff : e1000\n"
-                  "100000000-13fffffff : System RAM\n"
-                  "4000000000-40000fffff : 0000:00:05.0\n";
-    texts.interrupts = "           CPU0       CPU1\n"
-                       "  0:         10          0   IO-APIC   2-edge      timer\n"
-                       "  9:          0          3   IO-APIC   9-fasteoi   acpi, ehci_hcd:usb1\n"
-                       " 24:          5          0   PCI-MSI 512000-edge      ahci[0000:00:1f.2]\n"
-                       "NMI:          0          0   Non-maskable interrupts\n";
-    texts.dma = " 2: floppy\n 4: cascade\n";
+    const ProcTexts texts = procTexts(farlink::testing::dataPath("platform/sata-machine"));
     std::vector<ControllerResources> controllers(2);
     controllers[0] = {
         "ahci",
@@ -227,9 +139,12 @@ TEST(HostKeyTree, ResourceMapFromProcfsTexts) {
         {{1, 0xd000, 0xd01f}, {3, 0xfe000000, 0xfe0fffff}, {3, 0x40'0000'0000, 0x40'0000'ffff}},
         9};
     controllers[1] = {"ahci", "ScsiPort1", "0000:00:1f.2", {{1, 0xd000, 0xd01f}}, 9};
+    // A network adapter with message-signalled interrupts lists the first, flagged a message.
+    controllers.push_back({"virtio_net", "eth0", "0000:00:03.0", {{1, 0xC000, 0xC01F}}, -1});
+    controllers.back().messageIrq = 37;
 
     TreeKey root;
-    addResourceMap(root, texts, controllers, kAllResourceTypes);
+    addResourceMap(root, texts.view(), controllers, kAllResourceTypes);
     const TreeKey* map = root.find("HARDWARE")->find("RESOURCEMAP");
     ASSERT_NE(map, nullptr);
     auto list = [&](std::string_view cls, std::string_view owner, std::size_t value = 0) {
@@ -276,6 +191,10 @@ TEST(HostKeyTree, ResourceMapFromProcfsTexts) {
     EXPECT_EQ(ranges(list("OtherDrivers", "ehci_hcd:usb1")), (std::vector<std::string>{"2:9+0"}));
     EXPECT_EQ(map->find("OtherDrivers")->find("ahci[0000:00:1f.2]"), nullptr);
     EXPECT_EQ(ranges(list("OtherDrivers", "cascade")), (std::vector<std::string>{"4:4+0"}));
+    EXPECT_EQ(ranges(list("OtherDrivers", "virtio_net")),
+              (std::vector<std::string>{"1:c000+20", "2:25+0"}));
+    EXPECT_EQ(map->find("OtherDrivers")->find("virtio_net")->values[0].data[20 + 16 + 2], 0x02)
+        << "CM_RESOURCE_INTERRUPT_MESSAGE";
 }
 
 // The storage keys and the drive order of a machine with SCSI and whole-disk adapters: drives
