@@ -277,7 +277,8 @@ std::string formatTextReport(const ReportSummary& summary, std::span<const Group
                     ": " + std::to_string(g.rows.size()) + (g.rows.size() == 1 ? " row" : " rows");
             out += "\n";
             for (const std::string& e : g.errors)
-                out += "    " + std::string(g.outcome == GroupOutcome::Read ? "" : "NOT READ: ") +
+                out += std::string(g.outcome == GroupOutcome::NotRead ? "    NOT READ: "
+                                                                      : "    FAILED: ") +
                        e + "\n";
             if (g.outcome == GroupOutcome::NotRead) continue;
             if (d.indexCount == 0)

@@ -223,8 +223,7 @@ int runReport(int argc, const char* const* argv) {
         // line is gone, and every further group would only wait out its tries as well.
         if (report.unreachable && (!session.answeredOnce() || unansweredInRow >= 2))
             stopped =
-                std::string("not read: ") + (session.answeredOnce() ? "the agent stopped answering"
-                                                                    : "the agent never answered");
+                session.answeredOnce() ? "the agent stopped answering" : "the agent never answered";
     }
     progress.finish();
     summary.requests = session.requests();
@@ -239,9 +238,10 @@ int runReport(int argc, const char* const* argv) {
     for (const GroupReport& g : groups)
         if (g.outcome != GroupOutcome::Read) ++failed;
     if (!session.answeredOnce()) {
-        say("no answer from the agent at " + summary.reachedBy + ": " +
+        say("no answer from the agent at " + summary.reachedBy + " (" +
             (groups.front().errors.empty() ? std::string("nothing came back")
-                                           : groups.front().errors.front()));
+                                           : groups.front().errors.front()) +
+            ")");
         return 1;
     }
     if (failed != 0) {

@@ -7,6 +7,7 @@
 #include "mib/object_names.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 namespace farlink::bridge {
@@ -281,7 +282,11 @@ Session::Result Session::exchange(std::uint8_t pduType, std::span<const Oid> nam
             return Result::Answered;
         }
     }
-    error = "no answer: timeout after " + std::to_string(options_.retries + 1) + " tries";
+    char each[32];
+    std::snprintf(each, sizeof each, "%g", options_.timeout);
+    const unsigned tries = options_.retries + 1;
+    error = "timeout: no answer to " + std::to_string(tries) + (tries == 1 ? " try" : " tries") +
+            " of " + each + " s";
     return Result::TimedOut;
 }
 
