@@ -68,23 +68,6 @@ TEST_F(CounterGroupTest, SystemScalarsStepColumnByColumnAndEndAtTheInstance) {
     EXPECT_EQ(get.binds[1].valueWord, 8u);
 }
 
-TEST_F(CounterGroupTest, PagingScalarsTurnPagesIntoBytes) {
-    walkPerformanceBlock(perfBlock(
-        {rawObject("Memory",
-                   {"Page Faults/sec", "Transition Faults/sec", "Write Copies/sec",
-                    "Page Reads/sec", "Page Writes/sec", "Pages Input/sec", "Pages Output/sec"},
-                   0, 10)}));
-    GroupRequest get(kGetRequest);
-    for (std::uint32_t c = 1; c <= 5; ++c)
-        get.add({4, 63, c, 0});
-    EXPECT_EQ(get.run(pagingScalarsGet, {4, 63}), 0u);
-    EXPECT_EQ(get.binds[0].valueWord, 15u);
-    EXPECT_EQ(get.binds[1].valueWord, 15u * 512);
-    EXPECT_EQ(get.binds[2].valueWord, 16u);
-    EXPECT_EQ(get.binds[3].valueWord, 16u * 512);
-    EXPECT_EQ(get.binds[4].valueWord, 10u);
-}
-
 TEST_F(CounterGroupTest, MemoryCountersNeedASampledProcessor) {
     walkPerformanceBlock(perfBlock({rawObject("Memory", {"Page Faults/sec"}, 0, 3)}));
     GroupRequest get(kGetRequest);
@@ -97,16 +80,6 @@ TEST_F(CounterGroupTest, MemoryCountersNeedASampledProcessor) {
     again.add({4, 65, 3, 1, 0});
     EXPECT_EQ(again.run(memoryCountersGet, {4, 65, 3}), 0u);
     EXPECT_EQ(again.binds[0].valueWord, 3u);
-}
-
-TEST_F(CounterGroupTest, NoDataTableAnswersNothing) {
-    GroupRequest get(kGetRequest);
-    get.add({4, 57, 1, 1, 0});
-    EXPECT_EQ(get.run(noDataTableGet, {4, 57, 1}), kNoSuchName);
-    EXPECT_EQ(get.record.errorIndex, 1);
-    GroupRequest next(kGetNextRequest);
-    next.add({4, 57, 1});
-    EXPECT_EQ(next.run(noDataTableGet, {4, 57, 1}), kNoSuchName);
 }
 
 TEST_F(CounterGroupTest, LogicalDiskRowsAreTheSampledInstances) {
@@ -215,20 +188,17 @@ class ImageGroupTest : public CounterGroupTest {
     }
 };
 
-TEST_F(ImageGroupTest, AccountNameIsCutToAValueKeepingItsTerminator) {
+TEST_F(ImageGroupTest, AccountNameIsCutToAValueKeepingItsTerminatorAndWithoutOneNoRow) {
+    takeAccountName();
+    GroupRequest none(kGetRequest);
+    none.add({4, 60, 1, 2, 0});
+    EXPECT_EQ(none.run(accountTableGet, {4, 60, 1}), kNoSuchName);
     write("system/facts", "UserName\t" + std::string(120, 'u') + "\n");
     takeAccountName();
     GroupRequest get(kGetRequest);
     get.add({4, 60, 1, 1, 0});
     EXPECT_EQ(get.run(accountTableGet, {4, 60, 1}), 0u);
     EXPECT_EQ(get.text(0), std::string(79, 'u') + '\0');
-}
-
-TEST_F(ImageGroupTest, WithoutAnAccountNameTheTableHasNoRow) {
-    takeAccountName();
-    GroupRequest get(kGetRequest);
-    get.add({4, 60, 1, 2, 0});
-    EXPECT_EQ(get.run(accountTableGet, {4, 60, 1}), kNoSuchName);
 }
 
 TEST_F(ImageGroupTest, DriverNamesAreServedWithoutTerminatorAndCut) {

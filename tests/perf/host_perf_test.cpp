@@ -6,6 +6,7 @@
 #include "platform/perf_layout.h"
 #include "platform/perf_names.h"
 #include "platform/performance_data.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -18,49 +19,25 @@ namespace {
 
 namespace pl = platform::perf_layout;
 
-// cpu0 is busy for 75 of its 100 ticks in the second, cpu1 idles.
-constexpr const char* kStat[2] = {
-    "cpu  100 0 50 800 50 0 0 0 0 0\n"
-    "cpu0 50 0 25 400 25 0 0 0 0 0\n"
-    "cpu1 50 0 25 400 25 0 0 0 0 0\n"
-    "intr 1000 5 6\nctxt 2000\nbtime 1\n",
-    "cpu  160 0 55 920 55 5 5 0 0 0\n"
-    "cpu0 110 0 30 420 30 5 5 0 0 0\n"
-    "cpu1 50 0 25 500 25 0 0 0 0 0\n"
-    "intr 1500 5 6\nctxt 2300\nbtime 1\n",
-};
-constexpr const char* kInterrupts[2] = {
-    "           CPU0       CPU1       \n"
-    "  0:         10          0   IO-APIC   2-edge      timer\n"
-    "  1:          5          7   IO-APIC   1-edge      i8042\n"
-    "NMI:          0          0   Non-maskable interrupts\n"
-    "ERR:          3\n",
-    "           CPU0       CPU1       \n"
-    "  0:        110          0   IO-APIC   2-edge      timer\n"
-    "  1:          5         57   IO-APIC   1-edge      i8042\n"
-    "NMI:          0          0   Non-maskable interrupts\n"
-    "ERR:          9\n",
-};
-constexpr const char* kMeminfo =
-    "MemTotal:       1000 kB\nMemFree:  100 kB\nMemAvailable: 500 kB\n";
-constexpr const char* kVmstat[2] = {"pgfault 1000\npgmajfault 10\npswpin 0\npswpout 0\n",
-                                    "pgfault 1400\npgmajfault 30\npswpin 8\npswpout 4\n"};
-constexpr const char* kDiskstats[2] = {
-    " 254       0 vda 100 0 800 1000 50 0 400 500 0 0 0 0 0 0 0 0 0\n"
-    " 254       1 vda1 10 0 80 100 5 0 40 50 0 0 0 0 0 0 0 0 0\n",
-    " 254       0 vda 110 0 880 1500 55 0 440 750 0 0 0 0 0 0 0 0 0\n"
-    " 254       1 vda1 12 0 96 110 5 0 40 50 0 0 0 0 0 0 0 0 0\n",
-};
+// The kernel's texts of two moments one second apart (data/perf/host/<moment>): cpu0 is busy
+// for 75 of its 100 ticks in the second, cpu1 idles.
+std::string kernelText(int moment, const char* name) {
+    return testing::dataText("perf/host/" + std::to_string(moment) + "/" + name);
+}
 
 std::vector<std::uint8_t> hostBlock(int moment, std::span<const std::uint32_t> wanted = {}) {
     static const std::vector<std::string> drives = {"vda"};
     static const std::vector<platform::MountedVolume> volumes = {{"/", 254, 1}, {"/srv", 254, 9}};
+    const std::string stat = kernelText(moment, "stat"), meminfo = kernelText(moment, "meminfo"),
+                      vmstat = kernelText(moment, "vmstat"),
+                      diskstats = kernelText(moment, "diskstats"),
+                      interrupts = kernelText(moment, "interrupts");
     platform::HostPerfSources s;
-    s.stat = kStat[moment];
-    s.meminfo = kMeminfo;
-    s.vmstat = kVmstat[moment];
-    s.diskstats = kDiskstats[moment];
-    s.interrupts = kInterrupts[moment];
+    s.stat = stat;
+    s.meminfo = meminfo;
+    s.vmstat = vmstat;
+    s.diskstats = diskstats;
+    s.interrupts = interrupts;
     s.physicalDrives = drives;
     s.volumes = volumes;
     s.systemName = "server";
