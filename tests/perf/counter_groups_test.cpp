@@ -82,6 +82,13 @@ TEST_F(CounterGroupTest, MemoryCountersNeedASampledProcessor) {
     EXPECT_EQ(again.binds[0].valueWord, 3u);
 }
 
+// A GET of it is refused in test_perf_counters.py; a walk from the table finds nothing either.
+TEST_F(CounterGroupTest, NoDataTableWalkFindsNothing) {
+    GroupRequest next(kGetNextRequest);
+    next.add({4, 57, 1});
+    EXPECT_EQ(next.run(noDataTableGet, {4, 57, 1}), kNoSuchName);
+}
+
 TEST_F(CounterGroupTest, LogicalDiskRowsAreTheSampledInstances) {
     walkPerformanceBlock(
         perfBlock({rawObject("LogicalDisk", {"Avg. Disk Bytes/Read", "% Disk Time"}, 2, 50)}));
