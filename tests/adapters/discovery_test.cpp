@@ -135,29 +135,21 @@ TEST(Discovery, ResourceSummaryFromTheRawList) {
     EXPECT_EQ(nicInfo[2].interruptLevel, 3u);
 }
 
-TEST(Discovery, RecordTakesMediaAddressAndVendorText) {
+// The sample cards' media, addresses and vendor texts: test_adapters.py's table walk. Here a
+// vendor text longer than the field, and a medium the agent does not know.
+TEST(Discovery, RecordCutsTheVendorTextAndNamesAnUnknownMedium) {
     AdapterImage image;
-    usableCard(image, "1", "Eth");
-    usableCard(image, "2", "Tok");
+    usableCard(image, "1", "Tok");
     image.identity("Tok", 1, std::string(100, 'v'));
-    usableCard(image, "3", "Fddi");
+    usableCard(image, "2", "Fddi");
     image.identity("Fddi", 2, "fddi");
     image.commit();
-    ASSERT_EQ(discoverAdapters(), 3);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(fillAdapterRecord(i)) << i;
-    EXPECT_EQ(nicInfo[0].mediaCode, kMedia8023);
-    EXPECT_EQ(text(nicInfo[0].mediaName), "Ethernet");
-    EXPECT_EQ(nicInfo[0].permanentAddress,
-              (std::array<std::uint8_t, 6>{0, 0xA0, 0xC9, 0x12, 0x34, 0x56}));
-    EXPECT_EQ(nicInfo[1].mediaCode, kMedia8025);
-    EXPECT_EQ(text(nicInfo[1].mediaName), "Token Ring");
-    EXPECT_EQ(text(nicInfo[1].vendorDescription), std::string(81, 'v'));
-    EXPECT_EQ(nicInfo[2].mediaCode, kMediaNotSupported);
-    EXPECT_EQ(text(nicInfo[2].mediaName), "Not Supported by KORU");
-    EXPECT_EQ(nicInfo[2].permanentAddress, (std::array<std::uint8_t, 6>{}));
-    for (const auto& counter : nicInfo[0].lastCounters)
-        EXPECT_EQ(counter.load(), 0xFFFFFFFFu);
+    ASSERT_EQ(discoverAdapters(), 2);
+    ASSERT_TRUE(fillAdapterRecord(0) && fillAdapterRecord(1));
+    EXPECT_EQ(text(nicInfo[0].vendorDescription), std::string(81, 'v'));
+    EXPECT_EQ(nicInfo[1].mediaCode, kMediaNotSupported);
+    EXPECT_EQ(text(nicInfo[1].mediaName), "Not Supported by KORU");
+    EXPECT_EQ(nicInfo[1].permanentAddress, (std::array<std::uint8_t, 6>{}));
 }
 
 // An answer shorter than what is read of it fails the query, so no byte of an earlier answer
