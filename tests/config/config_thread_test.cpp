@@ -5,6 +5,7 @@
 #include "platform/threads.h"
 #include "runtime/agent_settings.h"
 #include "runtime/shared_block.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -23,24 +24,15 @@ using namespace farlink::runtime;
 
 using namespace std::chrono_literals;
 
-constexpr const char* kOriginalFile =
-    "; FARLINK settings, kept by hand\n[environment]\nPolling Interval=3\n\n"
-    "; the contact of the night shift\n[manager.1]\nname=Old Name\n\n"
-    "[threshold]\ntemp1=540 ; degrees times ten\nMEMORY=1\n\n"
-    "[Serial Port Parameters.1]\nPortNumber=COM1\n";
+// A file kept by hand, and the same once the block's values are written back: every key once,
+// the rest left as it was, the pager's text where PAGER stands.
+std::string originalFile() {
+    return farlink::testing::dataText("config/TESSEL.INI");
+}
 
-// The file once the block's values are written back: every key once, the rest left as it was.
 std::string expectedFile(const std::string& pager) {
-    std::string text = "; FARLINK settings, kept by hand\n[environment]\nPolling Interval=3\n\n"
-                       "; the contact of the night shift\n[manager.1]\nname=Ada Keller\n"
-                       "OfficePhone=555 0102\nOfficeAddr=Main Street 1\nHomePhone=555 0908\n"
-                       "HomeAddr=\nPager=" +
-                       pager + "\nEMail=" + std::string(59, 'e') +
-                       "\n\n[threshold]\ntemp1=540 ; degrees times ten\nMEMORY=4096\n"
-                       "I/O BUS=-1\nVolume Usage=85\n";
-    for (int k = 1; k <= 26; ++k)
-        text += "UsedVol" + std::to_string(k) + "=" + std::to_string(60 + k) + "\n";
-    return text + "\n[Serial Port Parameters.1]\nPortNumber=COM1\n";
+    std::string text = farlink::testing::dataText("config/TESSEL.INI.written");
+    return text.replace(text.find("PAGER"), 5, pager);
 }
 
 std::atomic<std::uint32_t> lastSleepMs{0};
@@ -70,7 +62,7 @@ class WriteBack : public ::testing::Test {
         runtime::writeNumber(runtime::kVolumeUsageThreshold, 85);
         for (std::uint32_t k = 1; k <= 26; ++k)
             runtime::writeNumber(runtime::kUsedVolumeThresholds + 4 * (k - 1), 60 + k);
-        dir_.write("TESSEL.INI", kOriginalFile);
+        dir_.write("TESSEL.INI", originalFile());
         writesBefore_ = configurationWriteCount();
         configChanged.store(0);
         agentSettings.contactRowCount.store(0);
@@ -112,7 +104,7 @@ TEST_F(WriteBack, EachChangeIsWrittenOnceAndOnlyAChangeIsWritten) {
     std::this_thread::sleep_for(150ms);
     EXPECT_FALSE(pauseEntered.wait(0));
     EXPECT_EQ(writes(), 0u);
-    EXPECT_EQ(file(), kOriginalFile);
+    EXPECT_EQ(file(), originalFile());
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
 
     markConfigChanged();
@@ -143,7 +135,7 @@ TEST_F(WriteBack, EachChangeIsWrittenOnceAndOnlyAChangeIsWritten) {
     EXPECT_EQ(events[0].strings[0].rfind("Failed to write " + path + ": Is a directory", 0), 0u)
         << events[0].strings[0];
     std::filesystem::remove(path);
-    dir_.write("TESSEL.INI", kOriginalFile);
+    dir_.write("TESSEL.INI", originalFile());
 
     // ...so the next turn of the thread writes it, even without another change.
     pauseReleased.set();
@@ -195,7 +187,7 @@ TEST_F(WriteBack, ASetThatChangesNoKeyDoesNoFileWork) {
     EXPECT_NE(inodeOf(path), inode);
 
     // Someone else edits the file: it is compared again, and what the block holds goes back.
-    dir_.write("TESSEL.INI", kOriginalFile);
+    dir_.write("TESSEL.INI", originalFile());
     writePending();
     EXPECT_EQ(writes(), 3u);
     EXPECT_EQ(file(), expectedFile("pager 5"));

@@ -1,6 +1,7 @@
 #include "config/port_settings.h"
 
 #include "platform/console.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -22,16 +23,7 @@ std::string describe(const PortSettings& p) {
 
 TEST(PortSettings, SectionsAreReadWithDefaultsAndCutTexts) {
     TempProfileDir dir;
-    dir.write("TESSEL.INI", "[Serial Port Parameters.1]\n"
-                            "PortNumber=COM1\nBaud=19200\ndataBits=7\nstopBits=2\n"
-                            "Parity=none\nModem=Y\nModemInitString=AT&F&C1&D2S0=1\n"
-                            "[Serial Port Parameters.2]\nPortNumber=COM2\n"
-                            "[Serial Port Parameters.3]\nPortNumber=\nBaud=2400\nModem=Y\n"
-                            "Parity=even\nModemInitString=ATZ\n"
-                            "[Serial Port Parameters.4]\n"
-                            "PortNumber=COM4-EXTRA\nParity=NOPARITY\nModem=yes\n"
-                            "ModemInitString=" +
-                                std::string(50, 'A') + "\n");
+    dir.write("TESSEL.INI", farlink::testing::dataText("config/ports.ini"));
     std::array<PortSettings, 4> ports;
     // Whatever a record held before, an unnamed port leaves it empty.
     ports[2].baud = 1200;

@@ -2,7 +2,7 @@
 #include "runtime/agent_settings.h"
 
 #include "adapters/nic.h"
-#include "platform/console.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -18,25 +18,10 @@ using farlink::testing::TempProfileDir;
 
 constexpr auto relaxed = std::memory_order_relaxed;
 
-// 29 threshold fields of 8 hexadecimal digits: field k holds k + base.
-std::string thresholdText(std::uint32_t base) {
-    std::string out;
-    for (std::uint32_t k = 0; k < 29; ++k)
-        out += platform::formatText("%08X", k + base);
-    return out;
-}
-
 TEST(AgentSettings, FileIsReadWithDefaultsCutTextsAndOnlyCountedAdapters) {
     TempProfileDir dir;
-    dir.write("TESSEL.INI", "[environment]\npassword=" + std::string(40, 'p') +
-                                "\nPolling Interval=5\n"
-                                "[threshold]\ntemp1=400\nCPU=90\nenableShutDown=yes\n"
-                                "[NIC Threshold]\nBytes=1000\nPackets=2000\nNIC.1=short\nNIC.2=" +
-                                thresholdText(0x100) + "\nNIC.3=" + thresholdText(0x300) +
-                                "\n[Event.2]\nAction=65542\nProgram=" + std::string(130, 'g') +
-                                "\nPager=" + std::string(50, '5') +
-                                "\n[Event.4]\nProgram=C:\\notify.exe\nPager=555-0100\n"
-                                "[Event.11]\nAction=-1\n");
+    // NIC.n holds 29 fields of 8 hexadecimal digits: field k of NIC.2 is 0x100 + k.
+    dir.write("TESSEL.INI", farlink::testing::dataText("config/agent-settings.ini"));
     for (auto& slots : adapters::nicThresholds)
         for (auto& slot : slots)
             slot.store(0, relaxed);
