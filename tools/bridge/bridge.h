@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace farlink::bridge {
@@ -46,6 +47,10 @@ struct Options {
 // `error`.
 bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error);
 std::string usageText();
+// Seconds on the monotonic clock, for timeouts and quiet periods.
+double monotonicSeconds();
+// A decimal number of the whole text, at most `max`.
+bool parseNumber(std::string_view text, unsigned long max, unsigned long& value);
 // An IPv4 address in dotted form into host order.
 bool parseAddress(const std::string& text, std::uint32_t& address);
 std::string formatAddress(std::uint32_t address);

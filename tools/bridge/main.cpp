@@ -43,7 +43,7 @@ class DropReports {
   public:
     void drop(const std::string& kind, const std::string& text) {
         Burst& b = bursts_[kind];
-        b.last = now();
+        b.last = monotonicSeconds();
         if (b.open) {
             ++b.more;
             return;
@@ -56,7 +56,7 @@ class DropReports {
     // open.
     bool closeQuiet(bool all = false) {
         bool open = false;
-        const double t = now();
+        const double t = monotonicSeconds();
         for (auto it = bursts_.begin(); it != bursts_.end();) {
             if (!all && t - it->second.last < kQuietSeconds) {
                 open = true;
@@ -79,11 +79,6 @@ class DropReports {
         std::uint64_t more = 0;
         double last = 0;
     };
-    static double now() {
-        timespec t{};
-        clock_gettime(CLOCK_MONOTONIC, &t);
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-    }
     std::map<std::string, Burst> bursts_;
 };
 

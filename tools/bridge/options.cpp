@@ -8,13 +8,13 @@
 
 namespace farlink::bridge {
 
-namespace {
-
 bool parseNumber(std::string_view text, unsigned long max, unsigned long& value) {
     if (text.empty()) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size() && value <= max;
 }
+
+namespace {
 
 bool parseListen(const std::string& text, Options& options) {
     const std::size_t colon = text.rfind(':');

@@ -33,8 +33,6 @@ bool parseReportOptions(int argc, const char* const* argv, ReportOptions& option
                         std::string& error);
 std::string reportUsageText();
 
-double monotonicSeconds();
-
 // One way to the agent: a message out, messages back.
 class Transport {
   public:

@@ -15,12 +15,6 @@ namespace farlink::bridge {
 
 namespace {
 
-bool parseUnsigned(std::string_view text, unsigned long max, unsigned long& value) {
-    if (text.empty()) return false;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && value <= max;
-}
-
 bool parseSeconds(const std::string& text, double& seconds) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
     return ec == std::errc() && end == text.data() + text.size() && seconds > 0 && seconds <= 3600;
@@ -116,8 +110,7 @@ bool parseReportOptions(int argc, const char* const* argv, ReportOptions& option
             if (!value(v)) return false;
             const std::size_t colon = v.rfind(':');
             if (colon == std::string::npos || colon == 0 ||
-                !parseUnsigned(std::string_view(v).substr(colon + 1), 65535, number) ||
-                number == 0) {
+                !parseNumber(std::string_view(v).substr(colon + 1), 65535, number) || number == 0) {
                 error = "bad --udp address (want HOST:PORT): " + v;
                 return false;
             }
@@ -128,7 +121,7 @@ bool parseReportOptions(int argc, const char* const* argv, ReportOptions& option
             if (!value(options.device)) return false;
         } else if (arg == "--speed" || arg == "--baud") {
             if (!value(v)) return false;
-            if (!parseUnsigned(v, 4000000, number) || number == 0) {
+            if (!parseNumber(v, 4000000, number) || number == 0) {
                 error = "bad line speed: " + v;
                 return false;
             }
@@ -148,7 +141,7 @@ bool parseReportOptions(int argc, const char* const* argv, ReportOptions& option
             }
         } else if (arg == "--retries") {
             if (!value(v)) return false;
-            if (!parseUnsigned(v, 100, number)) {
+            if (!parseNumber(v, 100, number)) {
                 error = "bad --retries (0 to 100): " + v;
                 return false;
             }

@@ -1,6 +1,7 @@
 // Reading the agent's groups as a manager does: the objects of a scalar group by GET, a table
 // row by row by GET-NEXT over all its columns at once, with as many bindings per request as
 // their longest answers leave room for.
+#include "bridge.h"
 #include "report.h"
 
 #include "mib/group_registry.h"
