@@ -32,6 +32,9 @@ struct GroupName {
     // The row's instance number, for a table whose index is none of its columns (the index
     // record is not a copy of any column's record); empty otherwise.
     std::string_view instance = {};
+    // The group's routines answer every number as INTEGER, whatever tag its column records name
+    // (counters and gauges included), so a manager must expect Integer32 there.
+    bool answersInteger = false;
 };
 
 // A node between the module's root and the groups that only groups others below it.

@@ -118,10 +118,13 @@ class Module {
     }
 
     // The SMI syntax of a column: its override, else what its record says.
-    std::string syntax(const snmp::ColumnRecord& record, std::string_view override) {
+    std::string syntax(const snmp::ColumnRecord& record, std::string_view override,
+                       bool answersInteger) {
         std::string result;
         if (!override.empty()) {
             result = std::string(override);
+        } else if (answersInteger && record.valueTag != snmp::kTagOctetString) {
+            result = "Integer32";
         } else {
             const bool bounded = (record.flags & snmp::kFlagBounded) != 0;
             switch (record.valueTag) {
@@ -218,7 +221,7 @@ class Module {
             std::string separator;
             for (const mib::ColumnName& c : names.columns) {
                 body_ << separator << "    " << c.name << " "
-                      << baseType(syntax(group.column(c.column), c.syntax));
+                      << baseType(syntax(group.column(c.column), c.syntax, names.answersInteger));
                 separator = ",\n";
             }
             if (!indexIsColumn) body_ << separator << "    " << indexName << " Integer32";
@@ -238,7 +241,7 @@ class Module {
             const std::string access = isIndex ? "not-accessible"
                                        : (record.flags & snmp::kFlagWritable) != 0 ? "read-write"
                                                                                    : "read-only";
-            std::string type = syntax(record, c.syntax);
+            std::string type = syntax(record, c.syntax, names.answersInteger);
             if (isIndex && c.syntax.empty() && (record.flags & snmp::kFlagBounded) == 0)
                 type += " (" + range(record.minimum, kInteger32Max) + ")";
             objectType(c.name, type, c.units, access, description, "", place(at, c.name));
