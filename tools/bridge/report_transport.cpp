@@ -20,14 +20,10 @@ namespace farlink::bridge {
 
 namespace {
 
-double now() {
-    return monotonicSeconds();
-}
-
 // Waits for `fd` to become ready for `events` until `deadline`; 1 ready, 0 timed out, -1 failed.
 int waitFor(int fd, short events, double deadline) {
     for (;;) {
-        const double left = deadline - now();
+        const double left = deadline - monotonicSeconds();
         if (left <= 0) return 0;
         pollfd p{fd, events, 0};
         const int r = poll(&p, 1, static_cast<int>(left * 1000) + 1);
@@ -50,7 +46,7 @@ class UdpTransport : public Transport {
     }
 
     bool receive(double seconds, std::vector<std::uint8_t>& message, std::string& error) override {
-        const double deadline = now() + seconds;
+        const double deadline = monotonicSeconds() + seconds;
         for (;;) {
             const int ready = waitFor(fd_, POLLIN, deadline);
             if (ready <= 0) {
@@ -92,7 +88,7 @@ class LineTransport : public Transport {
         frame_.resize(link::slipEncodedMax(datagram_.size()));
         frame_.resize(link::slipEncode(datagram_, frame_));
         std::size_t written = 0;
-        const double deadline = now() + kWriteSeconds;
+        const double deadline = monotonicSeconds() + kWriteSeconds;
         while (written < frame_.size()) {
             const ssize_t n = write(line_.fd, frame_.data() + written, frame_.size() - written);
             if (n > 0) {
@@ -112,7 +108,7 @@ class LineTransport : public Transport {
     }
 
     bool receive(double seconds, std::vector<std::uint8_t>& message, std::string& error) override {
-        const double deadline = now() + seconds;
+        const double deadline = monotonicSeconds() + seconds;
         while (ready_.empty()) {
             const int ready = waitFor(line_.fd, POLLIN, deadline);
             if (ready <= 0) {
