@@ -190,7 +190,7 @@ void textScalars(const GroupReport& g, const snmp::GroupDescriptor& d, std::stri
 
 void textTable(const GroupReport& g, const snmp::GroupDescriptor& d, std::string& out) {
     if (g.rows.empty()) {
-        out += "    (no rows)\n";
+        if (g.outcome == GroupOutcome::Read) out += "    (no rows)\n";
         return;
     }
     const mib::GroupName& names = mib::groupName(g.group);
@@ -272,7 +272,8 @@ std::string formatTextReport(const ReportSummary& summary, std::span<const Group
             out += "\n" + std::string(names.title) + " (" +
                    std::string(names.table.empty() ? names.name : names.table) + ", ." +
                    dottedOid(d) + ")";
-            if (d.indexCount != 0 && g.outcome != GroupOutcome::NotRead)
+            // A failed walk's rows are only those it got before the failure.
+            if (d.indexCount != 0 && (g.outcome == GroupOutcome::Read || !g.rows.empty()))
                 out +=
                     ": " + std::to_string(g.rows.size()) + (g.rows.size() == 1 ? " row" : " rows");
             out += "\n";

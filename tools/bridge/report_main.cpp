@@ -239,7 +239,7 @@ int runReport(int argc, const char* const* argv) {
     }
     if (failed != 0) {
         say(std::to_string(failed) + " of " + std::to_string(mib::kGroupCount) +
-            " groups not read completely");
+            " groups not read completely" + (stopped.empty() ? "" : "; " + stopped));
         return 1;
     }
     return 0;
