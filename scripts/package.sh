@@ -23,8 +23,9 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
         echo "package.sh: $dir is not a configured build tree" >&2
         exit 1
     fi
-    # Debian's hardening flags, as a package build would pass them; CMake has no CPPFLAGS.
-    eval "$(dpkg-buildflags --export=sh)"
+    # Debian's hardening flags, all of them, as a package build would pass them; CMake has no
+    # CPPFLAGS.
+    eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
     export CXXFLAGS="$CXXFLAGS $CPPFLAGS"
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFARLINK_TESTS=OFF \
           -DFARLINK_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
@@ -52,12 +53,14 @@ stage="$(mktemp -d "${TMPDIR:-/tmp}/farlink-deb.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 root="$stage/root"
 
-DESTDIR="$root" cmake --install "$dir" --prefix /usr --strip >/dev/null
+DESTDIR="$root" cmake --install "$dir" --prefix /usr >/dev/null
 for program in farlink farlink-bridge koru-inband; do
     if [ ! -x "$root/usr/bin/$program" ]; then
         echo "package.sh: $dir installed no $program" >&2
         exit 1
     fi
+    # As Debian strips programs: no symbols, no compiler notes.
+    strip --remove-section=.comment --remove-section=.note "$root/usr/bin/$program"
 done
 
 # Debian 12 keeps the units of packages in /lib/systemd/system.
