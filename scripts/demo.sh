@@ -112,8 +112,10 @@ WINDIR="$tmp/windir" FARLINK_SHM_NAME="$block" FARLINK_COM1="$line" \
     setsid "$bin/farlink" >"$tmp/farlink.out" 2>&1 </dev/null &
 agent_pid=$!
 
-snmp="-v1 -c kestrl -On 127.0.0.1:$port"
-e=1.3.6.1.4.1.32473.25
+# The MIB module gives the commands below their names; SNMPv2-SMI and the other modules it
+# imports come with erlang-snmp, which install-deps.sh installed.
+base_mibs="$(ls -d /usr/lib/erlang/lib/snmp-*/mibs 2>/dev/null | tail -n 1)"
+snmp="-v1 -c kestrl 127.0.0.1:$port"
 cat <<EOF_HELP
 The suite is running:
   koru-inband  owns the shared agent block "$block", filled from TESSEL.INI
@@ -122,44 +124,45 @@ The suite is running:
 Files: $tmp (windir/TESSEL.INI, events.log, requests.log, *.out, *.err); removed on exit.
 
 Try, in another terminal:
-  # DMI scalars: BIOS, system and base board texts, then the row counts of the DMI tables
-  # (.4.55 alone names column 55 of the system group .4, so its columns are asked for by name)
-  snmpget $snmp $e.4.55.{1..15}.0
-  snmpget $snmp $e.4.55.{16..31}.0
-  # the DMI processor table
-  snmpwalk $snmp $e.4.55.52.1
+  # the names of the MIB module mibs/FARLINK-MIB.txt, once per shell (-On prints numeric OIDs)
+  export MIBDIRS="+$root/mibs:$base_mibs" MIBS=FARLINK-MIB
+  # DMI scalars: BIOS, system and base board texts, the memory controller, DMI table row counts
+  snmpget $snmp farlinkBiosVendor.0 farlinkBiosVersion.0 farlinkSysProductName.0 farlinkBoardProduct.0
+  snmpget $snmp farlinkMemCtlErrorCorrection.0 farlinkDmiProcessorCount.0 farlinkDmiCacheCount.0
+  # the DMI processor table (a table is walked from its Entry)
+  snmpwalk $snmp farlinkDmiProcessorEntry
   # system resources from the resource map: counts, interrupt owners, I/O port ranges
-  snmpget $snmp $e.3.{3,6,14}.0
-  snmpwalk $snmp $e.3.1.1
-  snmpwalk $snmp $e.3.4.1
+  snmpget $snmp farlinkPortRangeCount.0 farlinkMemoryModuleCount.0 farlinkMemoryRangeCount.0
+  snmpwalk $snmp farlinkIrqEntry
+  snmpwalk $snmp farlinkPortRangeEntry
   # storage: adapter and disk counts, the adapters, the disks with their sizes in KB
-  snmpget $snmp $e.1.{2,4,6}.0
-  snmpwalk $snmp $e.1.3.1
-  snmpwalk $snmp $e.1.5.1
+  snmpget $snmp farlinkStorageAdapterCount.0 farlinkDiskCount.0
+  snmpwalk $snmp farlinkStorageAdapterEntry
+  snmpwalk $snmp farlinkDiskEntry
   # performance counters: System, Cache and Memory by name, the logical disks, the account
-  snmpget $snmp $e.4.65.1.{1..15}.0
-  snmpget $snmp $e.4.65.2.{1..8}.0 $e.4.65.3.{1..10}.0
-  snmpwalk $snmp $e.4.65.6.1
-  snmpget $snmp $e.4.60.1.1.0 $e.4.62.1.2.0
+  snmpget $snmp farlinkSysProcessorTime.0 farlinkSysContextSwitchesPerSec.0 farlinkSysSystemCallsPerSec.0
+  snmpget $snmp farlinkCacheCopyReadHits.0 farlinkMemPageFaultsPerSec.0 farlinkMemPagesPerSec.0
+  snmpwalk $snmp farlinkLogDiskEntry
+  snmpget $snmp farlinkAccountName.0 farlinkDriverDisplayName.0
   # network adapters: the table, then (a minute after the start) the general statistics and
   # the threshold message, which reports frame counters above 1000 a second
-  snmpwalk $snmp $e.2.2.1
-  snmpwalk $snmp $e.2.5.1.1
-  snmpget $snmp $e.7.1.0
+  snmpwalk $snmp farlinkAdapterEntry
+  snmpwalk $snmp farlinkGenStatsEntry
+  snmpget $snmp farlinkThresholdMessage.0
   # the server: system, computer name, uptime, fixed drives; its volumes; a usage threshold
   # for every volume, written back to TESSEL.INI
-  snmpget $snmp $e.4.{2,4,16,17,20}.0
-  snmpwalk $snmp $e.4.21.1
-  snmpset $snmp $e.4.28.0 i 85
+  snmpget $snmp farlinkSystemOs.0 farlinkSystemProcessor.0 farlinkSystemComputerName.0 farlinkSystemUptime.0 farlinkSystemFixedDrives.0
+  snmpwalk $snmp farlinkVolumeEntry
+  snmpset $snmp farlinkVolumeUsageDefault.0 i 85
   grep -A3 '^Volume Usage' $tmp/windir/TESSEL.INI
   # the administrator contact table; change the office phone, then look at TESSEL.INI
-  snmpwalk $snmp $e.4.18.1
-  snmpset $snmp $e.4.18.1.2.0 s 555-0199
+  snmpwalk $snmp farlinkContactEntry
+  snmpset $snmp farlinkContactOfficePhone.0 s 555-0199
   grep -A7 '^\\[manager.1\\]' $tmp/windir/TESSEL.INI
   # the shared agent block, and a change made by the in-band agent, served by farlink
   FARLINK_SHM_NAME=$block $bin/koru-inband show
   FARLINK_SHM_NAME=$block $bin/koru-inband set EMail night@example.net
-  snmpget $snmp $e.4.18.1.7.0
+  snmpget $snmp farlinkContactEmail.0
   # every group at once, with the MIB's names (--json for scripts)
   $bin/farlink-bridge report --udp 127.0.0.1:$port
 
