@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace farlink::perf {
 namespace {
@@ -111,9 +110,7 @@ TEST(HostBlock, AvailableMemoryReachesTheLoadSampler) {
     setPerformanceTotalMemory(1'024'000);
     walkPerformanceBlock(hostBlock(0), true);
     const std::vector<std::uint8_t> block = hostBlock(1);
-    std::ofstream(dir.path() + "/perf/data.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(block.data()),
-               static_cast<std::streamsize>(block.size()));
+    dir.write("perf/data.bin", std::string(block.begin(), block.end()));
     std::array<std::uint8_t, kMaxProcessors> busy{};
     std::uint32_t count = 0;
     std::uint8_t available = 0;

@@ -273,10 +273,13 @@ class LoadTest : public WalkTest {
         std::filesystem::create_directories(dir.path() + "/perf");
     }
     void publish(const std::vector<std::uint8_t>& block) {
-        std::ofstream(dir.path() + "/perf/data.bin", std::ios::binary)
-            .write(reinterpret_cast<const char*>(block.data()),
-                   static_cast<std::streamsize>(block.size()));
+        dir.write("perf/data.bin", std::string(block.begin(), block.end()));
     }
+    // What the last sample left, filled with 9s before it where a case says so.
+    std::array<std::uint8_t, kMaxProcessors> busy{};
+    std::uint32_t count = 0;
+    std::uint8_t available = 0;
+    void sample() { samplePerformanceLoad(busy, count, available); }
     // Processors with these idle times, and memory with this much available.
     static std::vector<std::uint8_t> load(std::vector<std::uint64_t> idle, std::uint64_t available,
                                           std::int64_t time100ns) {
@@ -300,10 +303,7 @@ TEST_F(LoadTest, BusyComparesWithTheStartUpSnapshotAndAFailedQueryChangesNothing
     setPerformanceTotalMemory(24ull << 30);
     walkPerformanceBlock(load({0, 0}, 0, 0), true); // as the start-up's snapshot
     publish(load({kTen / 4, kTen}, 12ull << 30, kTen));
-    std::array<std::uint8_t, kMaxProcessors> busy{};
-    std::uint32_t count = 0;
-    std::uint8_t available = 0;
-    samplePerformanceLoad(busy, count, available);
+    sample();
     EXPECT_EQ(count, 2);
     EXPECT_EQ(busy[0], 75); // 75.5 truncates
     EXPECT_EQ(busy[1], 0);
@@ -314,7 +314,7 @@ TEST_F(LoadTest, BusyComparesWithTheStartUpSnapshotAndAFailedQueryChangesNothing
     busy.fill(9);
     count = 9;
     available = 9;
-    samplePerformanceLoad(busy, count, available);
+    sample();
     EXPECT_EQ(busy[0], 9);
     EXPECT_EQ(count, 9);
     EXPECT_EQ(available, 9);
@@ -324,18 +324,15 @@ TEST_F(LoadTest, TheSameSampleAgainChangesNeitherCountersNorBusy) {
     setPerformanceTotalMemory(4ull << 30);
     walkPerformanceBlock(load({0}, 0, 0), true);
     publish(load({2'500'000}, 1ull << 30, 10'000'000));
-    std::array<std::uint8_t, kMaxProcessors> busy{};
-    std::uint32_t count = 0;
-    std::uint8_t available = 0;
     for (int round = 0; round < 2; ++round) {
         busy.fill(9);
-        samplePerformanceLoad(busy, count, available);
+        sample();
         EXPECT_EQ(busy[0], 75) << round;
         EXPECT_EQ(available, 25) << round;
         EXPECT_EQ(processorCounterValue(0, 0), 75u) << round;
     }
     publish(load({12'500'000}, 1ull << 30, 20'000'000)); // a second later, all idle
-    samplePerformanceLoad(busy, count, available);
+    sample();
     EXPECT_EQ(busy[0], 0);
     EXPECT_EQ(processorCounterValue(0, 0), 0u);
 }
@@ -345,10 +342,7 @@ TEST_F(LoadTest, ProcessorsBeyondTheBusyArrayAreCountedAndMemoryIsCapped) {
     setPerformanceTotalMemory(1ull << 30);
     walkPerformanceBlock(load(std::vector<std::uint64_t>(300, 0), 0, 0), true);
     publish(load(std::vector<std::uint64_t>(300, 500), 3ull << 30, 1000));
-    std::array<std::uint8_t, kMaxProcessors> busy{};
-    std::uint32_t count = 0;
-    std::uint8_t available = 0;
-    samplePerformanceLoad(busy, count, available);
+    sample();
     EXPECT_EQ(count, 300u);
     EXPECT_EQ(busy[31], 50);
     EXPECT_EQ(available, 100);
