@@ -6,6 +6,7 @@
 #include "snmp/ber.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -26,13 +27,14 @@ constexpr std::string_view kRoot = "farlinkMIB";
 constexpr std::string_view kEnterpriseNode = "farlinkEnterprise";
 constexpr std::uint32_t kEnterprise = 32473;
 constexpr std::uint32_t kSubtree = 25;
-constexpr std::size_t kEnterpriseLength = 8; // 1.3.6.1.4.1.32473.25
+constexpr std::array<std::uint32_t, 8> kEnterpriseOid = {1, 3, 6, 1, 4, 1, kEnterprise, kSubtree};
+constexpr std::size_t kEnterpriseLength = kEnterpriseOid.size();
 // The module's revision: changed whenever what it describes changes.
 constexpr std::string_view kRevision = "202612070000Z";
 // Conformance lies beside the groups, on a number no group uses.
 constexpr std::uint32_t kConformance = 100;
-// A table whose instance number is no column gets an index object the agent never serves; the
-// registry uses this number for such an index, and no group has a column that high.
+// A table whose instance number is no column gets an index object the agent never serves: the
+// number the registry gives such an index, far above any column.
 constexpr std::uint32_t kInstanceSubId = 32766;
 constexpr std::uint32_t kInteger32Max = 2147483647;
 
@@ -178,6 +180,9 @@ class Module {
     void group(std::size_t g) {
         const snmp::GroupDescriptor& group = *mib::groupRegistry[g];
         const mib::GroupName& names = mib::groupName(g);
+        if (group.oidLength <= kEnterpriseLength ||
+            !std::equal(kEnterpriseOid.begin(), kEnterpriseOid.end(), group.oid.begin()))
+            throw Failure{std::string(names.name) + " lies outside the agent's subtree"};
         const Suffix oid(group.oid.begin() + kEnterpriseLength,
                          group.oid.begin() + group.oidLength);
         for (const mib::SubtreeName& s : mib::subtreeNames()) {
