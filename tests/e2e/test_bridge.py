@@ -100,9 +100,10 @@ class RequestFramingTest(StubAgentTest):
         self.send(m, b"one")
         self.send(m, b"two")
         one, two = self.requests(2)
-        # Noise before a frame is closed by the frame's own opening END and dropped; END END is
-        # an empty frame.
-        self.write_line(b"ATZ\r\nnoise\xdb\x01" + h.slip_encode(self.answer(one, b"reply one"))
+        # Noise before a frame is closed by the frame's own opening END and dropped, as is a
+        # run longer than any frame may be; END END is an empty frame.
+        self.write_line(b"\x01" * 3000 + b"\xc0ATZ\r\nnoise\xdb\x01"
+                        + h.slip_encode(self.answer(one, b"reply one"))
                         + b"\xc0\xc0\xc0" + h.slip_encode(self.answer(two, b"reply two")))
         self.assertEqual(m.recvfrom(65536)[0], b"reply one")
         self.assertEqual(m.recvfrom(65536)[0], b"reply two")

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -153,18 +154,24 @@ class RelayTable {
 };
 
 template <typename F> void FrameCollector::feed(std::span<const std::uint8_t> bytes, F&& onFrame) {
-    for (std::uint8_t b : bytes) {
-        if (b != link::kSlipEnd) {
-            if (skipping_) continue;
-            if (raw_.size() >= maxRaw_) {
+    while (!bytes.empty()) {
+        // The bytes up to the next END belong to the frame at hand, taken as one run.
+        const auto* end = static_cast<const std::uint8_t*>(
+            std::memchr(bytes.data(), link::kSlipEnd, bytes.size()));
+        const std::size_t run =
+            end == nullptr ? bytes.size() : static_cast<std::size_t>(end - bytes.data());
+        if (run > 0 && !skipping_) {
+            if (run > maxRaw_ - raw_.size()) {
                 raw_.clear();
                 skipping_ = true;
                 ++overlong_;
-                continue;
+            } else {
+                raw_.insert(raw_.end(), bytes.begin(),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(run));
             }
-            raw_.push_back(b);
-            continue;
         }
+        if (end == nullptr) return;
+        bytes = bytes.subspan(run + 1);
         std::span<const std::uint8_t> datagram;
         if (endOfFrame(datagram)) onFrame(datagram);
     }
