@@ -1,11 +1,28 @@
-// Builds DMI structure tables for the parser and group tests.
+// Builds DMI structure tables for the parser and group tests, and reads and writes the summary
+// the parser fills.
 #pragma once
 
+#include "inventory/dmi.h"
+
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace farlink::testing {
+
+inline std::string summaryText(inventory::SummaryField field) {
+    const char* p = reinterpret_cast<const char*>(inventory::dmiSummary.data() + field.offset);
+    return std::string(p, strnlen(p, field.width));
+}
+inline std::uint32_t summaryWord(std::size_t offset) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, inventory::dmiSummary.data() + offset, 4);
+    return v;
+}
+inline void putSummaryWord(std::size_t offset, std::uint32_t value) {
+    std::memcpy(inventory::dmiSummary.data() + offset, &value, 4);
+}
 
 struct DmiBuilder {
     std::vector<std::uint8_t> bytes;

@@ -13,17 +13,8 @@ namespace farlink::inventory {
 namespace {
 
 using testing::DmiBuilder;
-
-std::string summaryText(SummaryField field) {
-    const char* p = reinterpret_cast<const char*>(dmiSummary.data() + field.offset);
-    return std::string(p, strnlen(p, field.width));
-}
-
-std::uint32_t summaryWord(std::size_t offset) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, dmiSummary.data() + offset, 4);
-    return v;
-}
+using testing::summaryText;
+using testing::summaryWord;
 
 // Keeps every parsed table for the life of the test (the records refer to its texts) and what
 // the parser printed.
