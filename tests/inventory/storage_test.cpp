@@ -5,6 +5,7 @@
 #include "platform/event_log.h"
 #include "support/group_request.h"
 #include "support/resource_lists.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,58 +20,8 @@ namespace farlink::inventory {
 namespace {
 
 using testing::Bytes;
-using testing::hexList;
-using testing::partial;
-using testing::put32;
-
-// A resource list of one full descriptor holding these partial descriptors.
-Bytes resourceList(std::initializer_list<Bytes> partials) {
-    return testing::resourceList({testing::Full(partials)});
-}
 using testing::GroupRequest;
-
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
-
-// REGEDIT4 text below HKEY_LOCAL_MACHINE.
-struct Reg {
-    std::string text = "REGEDIT4\n";
-    Reg& key(const std::string& path) {
-        text += "\n[HKEY_LOCAL_MACHINE\\" + path + "]\n";
-        return *this;
-    }
-    Reg& sz(const std::string& name, const std::string& value) {
-        text += quoted(name) + "=" + quoted(value) + "\n";
-        return *this;
-    }
-    // Bytes of a type, "hex(8):" a resource list.
-    Reg& raw(const std::string& name, const char* kind, const Bytes& bytes) {
-        text += quoted(name) + "=" + kind + hexList(bytes) + "\n";
-        return *this;
-    }
-    Reg& list(const std::string& name, const Bytes& bytes) { return raw(name, "hex(8):", bytes); }
-
-    Reg& service(const std::string& driver, const std::string& group) {
-        return key("SYSTEM\\CurrentControlSet\\Services\\" + driver).sz("Group", group);
-    }
-    Reg& scsiPort(int port, const std::string& driver, const std::string& device = "") {
-        key("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port " + std::to_string(port)).sz("Driver", driver);
-        return device.empty() ? *this : sz("DeviceName", device);
-    }
-    Reg& unit(int port, int bus, int target, const std::string& type, const std::string& id) {
-        return key("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port " + std::to_string(port) + "\\Scsi Bus " +
-                   std::to_string(bus) + "\\Target Id " + std::to_string(target) +
-                   "\\Logical Unit Id 0")
-            .sz("Identifier", id)
-            .sz("Type", type);
-    }
-};
+using testing::put32;
 
 std::string text(const auto& field) {
     return std::string(field.data(), strnlen(field.data(), field.size()));
@@ -83,9 +34,11 @@ class Storage : public ::testing::Test {
     std::string image = dir.path() + "/machine";
     testing::ScopedEnv imageEnv{"FARLINK_MACHINE", image};
 
-    void registry(const Reg& reg) {
+    // The image's registry: a file of tests/data/inventory.
+    void registry(const std::string& name) {
         std::filesystem::create_directories(image + "/registry");
-        std::ofstream(image + "/registry/20-storage.reg") << reg.text;
+        std::ofstream(image + "/registry/20-storage.reg")
+            << testing::dataText("inventory/storage-" + name + ".reg");
     }
     // PhysicalDriveN, answering its geometry unless `answers` is false.
     void drive(int n, std::uint64_t cylinders, std::uint32_t tracks = 255,
@@ -110,40 +63,10 @@ class Storage : public ::testing::Test {
     }
 };
 
-// A SCSI miniport "tsscsi" with one port and its registry around it.
-Reg scsiAdapter(Reg reg = {}) {
-    reg.key("HARDWARE\\RESOURCEMAP\\ScsiAdapter\\tsscsi")
-        .list("\\Device\\ScsiPort0.Raw", resourceList({partial(1, 0xE800, 0x100)}));
-    reg.service("tsscsi", "SCSI miniport").scsiPort(0, "tsscsi", "ScsiPort0");
-    return reg;
-}
-
 TEST_F(Storage, AdapterKindsComeFromTheServiceGroupAndResourcesFromTheRawList) {
-    Reg reg;
-    reg.key("HARDWARE\\RESOURCEMAP\\ScsiAdapter\\atapi")
-        .list("\\Device\\ScsiPort0.Raw",
-              resourceList({partial(1, 0x1F0, 8), partial(1, 0x3F6, 1),
-                            partial(1, 0x1'0000'0000, 0x1000), partial(3, 0xFEBF'0000, 0x1000),
-                            partial(3, 0x1'0000'0000, 0x1000), partial(2, 14), partial(4, 3),
-                            partial(0, 7)}))
-        .list("\\Device\\ScsiPort0.Translated", resourceList({partial(1, 0x170, 0x40)}));
-    reg.service("atapi", "SCSI Miniport").scsiPort(0, "atapi", "Atapi0");
-    reg.key("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Initiator Id 7");
-    reg.unit(0, 0, 0, "DiskPeripheral", "ATA DISK");
-    reg.key("HARDWARE\\RESOURCEMAP\\ScsiAdapter\\lostscsi")
-        .list("\\Device\\ScsiPort5.Raw", resourceList({}));
-    reg.service("lostscsi", "SCSI miniport");
-    reg.key("HARDWARE\\RESOURCEMAP\\OtherDrivers\\atdisk")
-        .list("\\Driver\\atdisk.Raw", resourceList({}));
-    reg.service("atdisk", " Primary  DISK").key("HARDWARE\\DEVICEMAP\\atdisk\\Controller0");
-    // Without disks in the device map a primary disk driver drives nothing.
-    reg.key("HARDWARE\\RESOURCEMAP\\OtherDrivers\\hddisk")
-        .list("\\Driver\\hddisk.Raw", resourceList({}));
-    reg.service("hddisk", "Primary Disk");
-    reg.key("HARDWARE\\RESOURCEMAP\\OtherDrivers\\Serial")
-        .list("\\Device\\Serial0.Raw", resourceList({}));
-    reg.service("Serial", "Extended base");
-    registry(reg);
+    // atapi (a SCSI miniport, with a port range past 4 GiB), a miniport without a port in the
+    // device map, a primary disk driver with and one without disks, and a serial driver.
+    registry("adapter-kinds");
     buildStorageAdapterTable();
 
     ASSERT_EQ(storageAdapterCount, 3);
@@ -167,13 +90,8 @@ TEST_F(Storage, AdapterKindsComeFromTheServiceGroupAndResourcesFromTheRawList) {
 }
 
 TEST_F(Storage, AdapterTableStopsAtSixteenAndCutsLongNames) {
-    const std::string driver(40, 'd');
-    Reg reg;
-    reg.key("HARDWARE\\RESOURCEMAP\\ScsiAdapter\\" + driver);
-    for (int i = 0; i < 17; ++i)
-        reg.list("\\Device\\ScsiPort" + std::to_string(i) + ".Raw", resourceList({}));
-    reg.service(driver, "SCSI miniport").scsiPort(0, driver, std::string(40, 'n'));
-    registry(reg);
+    // 17 ports of one driver of a 40-character name, its device named with 40 characters.
+    registry("seventeen-adapters");
     buildStorageAdapterTable();
 
     EXPECT_EQ(storageAdapterCount, 16);
@@ -185,12 +103,7 @@ TEST_F(Storage, AdapterTableStopsAtSixteenAndCutsLongNames) {
 TEST_F(Storage, MissingScsiMapIsReportedAndEndsTheBuildUnfinished) {
     platform::useMemoryEventLog();
     platform::clearLoggedEvents();
-    Reg reg;
-    reg.key("HARDWARE\\RESOURCEMAP\\ScsiAdapter\\tsscsi")
-        .list("\\Device\\ScsiPort0.Raw", resourceList({}))
-        .list("\\Device\\ScsiPort1.Raw", resourceList({}));
-    reg.service("tsscsi", "SCSI miniport");
-    registry(reg);
+    registry("no-scsi-map");
     buildStorageAdapterTable();
 
     EXPECT_EQ(storageAdapterCount, 1);
@@ -200,19 +113,8 @@ TEST_F(Storage, MissingScsiMapIsReportedAndEndsTheBuildUnfinished) {
 }
 
 TEST_F(Storage, IdeDisksFirstThenScsiUnitsEachOnItsDrive) {
-    Reg idePart;
-    idePart.key("HARDWARE\\RESOURCEMAP\\OtherDrivers\\atdisk")
-        .list("\\Driver\\atdisk.Raw", resourceList({partial(1, 0x1F0, 8)}));
-    idePart.service("atdisk", "Primary Disk");
-    Reg reg = scsiAdapter(idePart);
-    reg.key("HARDWARE\\DEVICEMAP\\atdisk\\Controller0\\Disk1")
-        .sz("Identifier", "QUARRY  QD-8400A IDE DISK DRIV")
-        .sz("SerialNumber", "QA7731");
-    reg.key("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 0\\Scsi Bus 1\\Initiator Id 7");
-    reg.unit(0, 1, 12, "DiskPeripheral", "TESSEL  TS9100W");
-    reg.unit(0, 1, 4, "CdRomPeripheral", "TESSEL  CD-32X");
-    reg.unit(0, 1, 5, "SequentialAccessPeripheral", "TAPE");
-    registry(reg);
+    // An IDE disk of atdisk; on tsscsi's bus 1 a disk, a CD-ROM and a tape.
+    registry("ide-and-scsi");
     drive(0, 1024);
     drive(1, 2048);
     build();
@@ -238,13 +140,8 @@ TEST_F(Storage, IdeDisksFirstThenScsiUnitsEachOnItsDrive) {
 }
 
 TEST_F(Storage, IdeTextsAreReadWithinTheirLengthAndAnUnmeasuredDiskStays) {
-    Reg reg;
-    reg.key("HARDWARE\\RESOURCEMAP\\OtherDrivers\\atdisk").sz("x", "y");
-    reg.service("atdisk", "Primary Disk");
-    reg.key("HARDWARE\\DEVICEMAP\\atdisk\\Controller0\\Disk0")
-        .raw("Identifier", "hex(1):", Bytes{'S', 'H', 'O', 'R', 'T'}) // no terminator
-        .sz("SerialNumber", std::string(40, '7'));
-    registry(reg);
+    // An identifier of five bytes without a terminator, a serial number of 40 characters.
+    registry("ide-texts");
     build();
 
     ASSERT_EQ(diskCount, 1);
@@ -255,12 +152,8 @@ TEST_F(Storage, IdeTextsAreReadWithinTheirLengthAndAnUnmeasuredDiskStays) {
 }
 
 TEST_F(Storage, PortDriversNameAdaptersBusTypesAndTheDac960Identifier) {
-    Reg reg = scsiAdapter();
-    reg.scsiPort(1, "dac960nt").unit(1, 0, 0, "CdRomPeripheral", "RAID DRIVE");
-    reg.scsiPort(2, "atapi").unit(2, 0, 0, "CdRomPeripheral", "ATAPI CD");
-    reg.key("HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 3").sz("Interrupt", "9");
-    reg.unit(3, 200, 250, "CdRomPeripheral", "NO DRIVER");
-    registry(reg);
+    // Ports of dac960nt and atapi, and one without a driver, after tsscsi's.
+    registry("port-drivers");
     build();
 
     ASSERT_EQ(diskCount, 3);
@@ -300,10 +193,7 @@ TEST_F(Storage, NamesPastPhysicalDrive9AreFormattedFromTheirNumber) {
 }
 
 TEST_F(Storage, ScsiDiskOnADriveThatCannotBeMeasuredIsDroppedAlone) {
-    Reg reg = scsiAdapter();
-    for (int target = 0; target < 4; ++target)
-        reg.unit(0, 0, target, "DiskPeripheral", "DISK " + std::to_string(target));
-    registry(reg);
+    registry("four-disks"); // DISK 0 to DISK 3 on tsscsi
     drive(0, 10, 255, 63, 512, false);
     drive(1, 20);
     drive(2, 30);
@@ -318,10 +208,7 @@ TEST_F(Storage, ScsiDiskOnADriveThatCannotBeMeasuredIsDroppedAlone) {
 }
 
 TEST_F(Storage, DiskTableStopsAtOneHundredUnits) {
-    Reg reg = scsiAdapter();
-    for (int target = 0; target < 101; ++target)
-        reg.unit(0, target / 16, target % 16, "CdRomPeripheral", "CD");
-    registry(reg);
+    registry("101-units");
     build();
     EXPECT_EQ(diskCount, 100);
     EXPECT_EQ(diskOrdinals[99], -1);
