@@ -1,13 +1,13 @@
 #include "inventory/system_resource_groups.h"
 
-#include "inventory/dmi.h"
+#include "inventory/dmi_builder.h"
 #include "inventory/eisa.h"
 #include "support/group_request.h"
+#include "support/test_data.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -18,30 +18,7 @@ namespace farlink::inventory {
 namespace {
 
 using testing::GroupRequest;
-
-// A driver key of the resource map whose one raw list holds {type, start low, start high,
-// length} descriptors, as a .reg file writes it.
-std::string driver(const std::string& name,
-                   std::initializer_list<std::array<std::uint32_t, 4>> descriptors) {
-    std::vector<std::uint32_t> words = {1, 5, 0, 0x00010001,
-                                        static_cast<std::uint32_t>(descriptors.size())};
-    for (const auto& d : descriptors)
-        words.insert(words.end(), {0x0100 | d[0], d[1], d[2], d[3]});
-    std::string text = "[HKEY_LOCAL_MACHINE\\HARDWARE\\RESOURCEMAP\\Drivers\\" + name +
-                       "]\n\"\\\\Device\\\\Res.Raw\"=hex(8):";
-    char byte[4];
-    for (std::size_t i = 0; i < 4 * words.size(); ++i) {
-        std::snprintf(byte, sizeof byte, i ? ",%02x" : "%02x",
-                      (words[i / 4] >> (i % 4 * 8)) & 0xFF);
-        text += byte;
-    }
-    return text + "\n\n";
-}
-
-void putSummaryWord(std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i)
-        dmiSummary[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+using testing::putSummaryWord;
 
 // A keyboard, a serial port, a floppy, a video card with a window above 4 GiB and a sound card;
 // two memory modules of size codes 3 and 13.
@@ -53,13 +30,7 @@ class SystemResourceGroups : public ::testing::Test {
     void SetUp() override {
         std::filesystem::create_directories(dir.path() + "/registry");
         dir.write("registry/10-resourcemap.reg",
-                  "REGEDIT4\n\n" + driver("i8042prt", {{1, 0x60, 0, 1}, {2, 1, 0, 0}}) +
-                      driver("Serial", {{1, 0x3F8, 0, 8}, {2, 4, 0, 0}}) +
-                      driver("Floppy", {{1, 0x3F0, 0, 6}, {4, 2, 0, 0}}) +
-                      driver("Video", {{3, 0xA0000, 0, 0x20000},
-                                       {3, 0, 1, 0x1000000},
-                                       {3, 0xE0000000, 0, 0x8000000}}) +
-                      driver("Audio", {{4, 7, 0, 0}, {2, 16, 0, 0}}));
+                  testing::dataText("inventory/system-resources.reg"));
         resetDmi();
         putSummaryWord(392, 2);
         dmiSummary[396 + 1] = 3;
