@@ -48,33 +48,6 @@ class DmiGroups : public ::testing::Test {
     std::vector<std::uint8_t> table;
 };
 
-// The scalar group ends at column 31; a binding past it does not stop the run.
-TEST_F(DmiGroups, ScalarPastColumn31AnswersNoSuchName) {
-    GroupRequest r(snmp::kGetRequest);
-    addAll(r, {{4, 55, 32, 0}, {4, 55, 2, 0}, {4, 55, 31, 0}});
-    EXPECT_EQ(r.run(dmiScalarsGet, {4, 55}), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 1u);
-    EXPECT_EQ(r.text(1), "4.51 PG");
-    EXPECT_EQ(r.binds[2].valueTag, snmp::kTagInteger);
-    EXPECT_EQ(r.binds[2].valueWord, 2u); // OEM strings
-}
-
-TEST_F(DmiGroups, UnservedColumnAnswersNoSuchNameAndTheRunGoesOn) {
-    GroupRequest r(snmp::kGetRequest);
-    // Column 5 is the ID, column 6 a text not carried.
-    addAll(r, {{4, 55, 52, 1, 9, 0},
-               {4, 55, 52, 1, 0, 1},
-               {4, 55, 52, 1, 4, 1},
-               {4, 55, 52, 1, 5, 0},
-               {4, 55, 52, 1, 6, 1}});
-    EXPECT_EQ(r.run(dmiProcessorsGet, {4, 55, 52, 1}), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 2u);
-    EXPECT_EQ(r.binds[0].valueWord, 500u);
-    EXPECT_EQ(r.text(2), "Maker");
-    EXPECT_EQ(r.text(3), "");
-    EXPECT_EQ(r.text(4), "");
-}
-
 TEST_F(DmiGroups, InstancePastTheRowsEndsTheRun) {
     GroupRequest r(snmp::kGetRequest);
     addAll(r, {{4, 55, 56, 1, 1, 2}, {4, 55, 56, 1, 1, 3}, {4, 55, 56, 1, 1, 0}});
