@@ -44,30 +44,22 @@ class ContactTable : public ::testing::Test {
     testing::TempProfileDir dir_;
 };
 
-struct MissingCase {
-    std::uint32_t rows;
-    std::uint32_t column;
-    std::uint32_t row;
-};
-
-class ContactTableMissing : public ContactTable,
-                            public ::testing::WithParamInterface<MissingCase> {};
-
-TEST_P(ContactTableMissing, GetAnswersNoSuchName) {
-    runtime::agentSettings.contactRowCount.store(GetParam().rows, relaxed);
-    GroupRequest r(snmp::kGetRequest);
-    r.addInteger({4, 18, 1, 1, 0}, 5);
-    r.addInteger({4, 18, 1, GetParam().column, GetParam().row}, 5);
-    r.addInteger({4, 18, 1, 2, 0}, 5);
-    EXPECT_EQ(get(r), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, GetParam().rows == 0 ? 1u : 2u);
+TEST_F(ContactTable, GetOfAMissingObjectAnswersNoSuchName) {
+    struct Case {
+        std::uint32_t rows, column, row;
+    };
+    // A second row, past the last column, column 0, and before the settings hold a row.
+    for (const Case c : {Case{1, 1, 1}, Case{1, 9, 0}, Case{1, 0, 0}, Case{0, 1, 0}}) {
+        SCOPED_TRACE(::testing::Message() << c.rows << " rows, " << c.column << "." << c.row);
+        runtime::agentSettings.contactRowCount.store(c.rows, relaxed);
+        GroupRequest r(snmp::kGetRequest);
+        r.add({4, 18, 1, 1, 0});
+        r.add({4, 18, 1, c.column, c.row});
+        r.add({4, 18, 1, 2, 0});
+        EXPECT_EQ(get(r), snmp::kNoSuchName);
+        EXPECT_EQ(r.record.errorIndex, c.rows == 0 ? 1u : 2u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, ContactTableMissing,
-                         ::testing::Values(MissingCase{1, 1, 1},   // a second row
-                                           MissingCase{1, 9, 0},   // past the last column
-                                           MissingCase{1, 0, 0},   // column 0
-                                           MissingCase{0, 1, 0})); // before the settings
 
 TEST_F(ContactTable, WalkVisitsEachColumnOnceWithTextsCutTo80AndEndsInTheGroup) {
     GroupRequest r(snmp::kGetNextRequest);
