@@ -16,7 +16,6 @@
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <random>
 #include <string>
 #include <thread>
 #include <utility>
@@ -86,7 +85,7 @@ class PortReaderTest : public ::testing::Test {
     PortContext context;
     std::thread reader;
 
-    void start(char modem = 'N', const std::string& init = "ATZ", FrameSink sink = collect) {
+    void start(char modem = 'N', const std::string& init = "ATZ") {
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
         runtime::resetEventLimits();
@@ -95,7 +94,7 @@ class PortReaderTest : public ::testing::Test {
         params.port = &port;
         params.modem = modem;
         init.copy(params.initString.data(), params.initString.size() - 1);
-        reader = std::thread([this, params, sink] { portReader(params, context, sink, false); });
+        reader = std::thread([this, params] { portReader(params, context, collect, false); });
     }
     void stop() {
         runtime::stopFlag = 1;
@@ -134,26 +133,6 @@ TEST_F(PortReaderTest, FramesAreCutOutOfTheStreamEveryOneHeldInTheCycleThatReadI
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].id, 0x40060004u);
     EXPECT_EQ(events[1].id, 0x40060004u);
-}
-
-TEST_F(PortReaderTest, EveryFrameAfterLineNoiseAndAResynchronisingEndIsAnswered) {
-    const Bytes get = frame(udpDatagram(snmpMessage(kGetRequest, 7, {{mib({2, 1, 0})}})));
-    std::mt19937 random(20261206);
-    constexpr long kFrames = 40;
-    for (int i = 0; i < kFrames; ++i) {
-        // Noise of any bytes, ENDs and escapes included, some of it long enough to overflow a
-        // frame block, then one END that ends whatever the noise opened.
-        Bytes noise(random() % (i % 5 == 0 ? 900 : 60));
-        for (std::uint8_t& b : noise)
-            b = static_cast<std::uint8_t>(random());
-        noise.push_back(kSlipEnd);
-        port.chunks.push_back(cat({noise, get}));
-    }
-    start('N', "ATZ", answerFrame);
-    eventually([&] { return port.writes >= kFrames; });
-    stop();
-    // Each reply is one frame, END ... END.
-    EXPECT_EQ(std::ranges::count(port.written, kSlipEnd) / 2, kFrames);
 }
 
 TEST_F(PortReaderTest, ModemGetsItsInitStringOnlyWithDsrOnAndAgainWhenAsked) {
