@@ -40,13 +40,6 @@ inline void putLe(std::vector<std::uint8_t>& out, std::size_t at, std::uint64_t 
         out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-inline std::uint32_t getLe32(const std::vector<std::uint8_t>& in, std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        value |= static_cast<std::uint32_t>(in[at + i]) << (8 * i);
-    return value;
-}
-
 // Where the objects begin in a block made by perfBlock (it carries no system name).
 inline constexpr std::size_t kPerfFirstObject = 88;
 
