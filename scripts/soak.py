@@ -711,6 +711,7 @@ class Controller:
                 break
             event = self.rng.choices(["kill", "inband-set", "inband-restart", "walk"],
                                      [3, 4, 2, 2])[0]
+            print("%7.1fs %s" % (now() - START, event), flush=True)
             if event == "kill":
                 if not self.kill_agent():
                     return False
