@@ -393,7 +393,7 @@ constexpr C kSystemScalars[] = {
     {5, "farlinkSystemCacheSize", "KB", "The processor cache."},
     {6, "farlinkSystemExternalCache", "KB",
      "The external cache of a processor without caches of its own; else 0."},
-    {7, "farlinkSystemMemory", "bytes", "The server's memory (at most 4294967295)."},
+    {7, "farlinkSystemMemory", "bytes", "The server's memory; 4 GiB and more reads -1 (all ones)."},
     {8, "farlinkSystemFreeMemory", "bytes", "The memory available now."},
     {9, "farlinkSystemSerialPort1", "", "The first serial port: type, connector and address."},
     {10, "farlinkSystemSerialPort2", "", "The second serial port: type, connector and address."},
