@@ -211,9 +211,6 @@ TEST_F(PipelineTest, BindingsGoToTheirGroupsRunByRun) {
     // dispatched, and the bindings come back as they were decoded.
     const std::vector<Binding> bindings = {{kNicCount}, {mib({99, 1, 0})}, {kNicCount}};
     expectReply(kGetRequest, bindings, bindings, 2, 2);
-    // A GetNext before a group starts at its first column.
-    expectReply(kGetNextRequest, {{mib({7, 2, 1})}},
-                {{mib({7, 2, 1, 1, 0}), integer(runtime::agentSettings.events[0].number)}});
 }
 
 TEST_F(PipelineTest, ABurstOfRefusedMessagesLeavesOneEventPerKindAndNoReply) {
