@@ -109,15 +109,18 @@ void writePendingConfiguration() {
     writeIfChanged();
 }
 
-void configurationThreadUntil(const std::atomic<bool>& quit) {
+void loadConfiguration() {
     // A rewrite cut short by a kill leaves its temporary copy (with the password in it) beside
-    // the file; this thread is the only writer, so whatever is left now is stale.
+    // the file; nothing writes it yet, so whatever is left now is stale.
     platform::removeStaleRewrites(runtime::kConfigFile);
-    // A wake-up left over from before the start means nothing: the flag is cleared here anyway.
+    // A wake-up left over from before the start means nothing. Cleared here and not when the
+    // thread gets going: by then a port may already have taken a SET whose change must be written.
     runtime::waitForConfigChange(0);
     runtime::configChanged.store(0, relaxed);
     readAgentSettings();
+}
 
+void configurationThreadUntil(const std::atomic<bool>& quit) {
     while (!quit.load(relaxed)) {
         // Idle until a change, unless a failed write waits to be tried again.
         const bool pending = runtime::configChanged.load(relaxed) != 0;

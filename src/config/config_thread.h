@@ -1,12 +1,17 @@
-// The configuration thread: reads the agent settings once, then writes the administrator contact
-// texts and the resource thresholds of the shared agent block back to the configuration file
-// whenever a SET has changed something.
+// The configuration: the agent settings, read once at start-up, and the thread that writes the
+// administrator contact texts and the resource thresholds of the shared agent block back to the
+// configuration file whenever a SET has changed something.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 namespace farlink::config {
+
+// Reads the agent settings (the keyword, thresholds, event actions, contact rows) and clears
+// any change pending from before. Start-up calls it before the configuration thread and any port
+// starts, so that no request is ever answered, nor a SET checked, against settings not yet read.
+void loadConfiguration();
 
 // The thread body; never returns.
 void configurationThread();

@@ -251,6 +251,7 @@ int runStartUp() {
     // Each adapter found gets its poller here; the agent serves on without the ones that failed.
     if (adapters::initNic() == 0) platform::printText("Unable to init NIC driver\n");
 
+    config::loadConfiguration();
     if (!startAgentThread([] { config::configurationThread(); })) {
         runtime::reportEvent(runtime::kEventWriteThread,
                              platform::formatText("Failed to create thread for "

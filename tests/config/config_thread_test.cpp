@@ -94,10 +94,9 @@ TEST_F(WriteBack, EachChangeIsWrittenOnceAndOnlyAChangeIsWritten) {
     pauseEntered.reset();
     pauseReleased.reset();
     platform::setSleepHook(holdSleep);
+    loadConfiguration();
+    EXPECT_EQ(agentSettings.contactRowCount.load(), 1u);
     thread_ = std::thread([this] { configurationThreadUntil(quit_); });
-    // The settings are read first; once they are, the thread is at (or on its way to) its wait.
-    while (agentSettings.contactRowCount.load() != 1)
-        std::this_thread::sleep_for(1ms);
 
     // No change, no pause and no write, in time enough for a polling thread to have woken many
     // times over.

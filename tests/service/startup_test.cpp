@@ -4,6 +4,7 @@
 
 #include "inventory/dmi_builder.h"
 #include "machine_fixture.h"
+#include "runtime/agent_settings.h"
 #include "runtime/shared_block.h"
 
 #include <cstring>
@@ -67,8 +68,13 @@ class StartUp : public MachineTest {
 
 TEST_F(StartUp, BlockPresentAtOnceNeitherSleepsNorStartsTheInBandService) {
     createBlock();
-    configure("N/A");
+    windir.write("TESSEL.INI", "[environment]\ndriver=N/A\npassword=swordfish\n");
+    runtime::agentSettings.contactRowCount.store(0);
     EXPECT_EQ(runStartUp(), 0);
+    // The settings are read before any thread starts (none runs here): the first request a
+    // line takes is checked against the keyword and finds the contact row.
+    EXPECT_EQ(runtime::agentSettings.password.get(), "swordfish");
+    EXPECT_EQ(runtime::agentSettings.contactRowCount.load(), 1u);
     EXPECT_TRUE(machine.sleeps.empty());
     EXPECT_EQ(countLines(record(), "start SNMP"), 0);
     EXPECT_TRUE(sharedBlockAttached());
