@@ -164,11 +164,30 @@ template <class Out> struct KeptMap {
     Out map;
 };
 
+// A copy of what a read found: a range list only as far as its count goes (the records beyond it
+// are left as they are), the owner slots whole.
+template <class Ranges> void copyRanges(const Ranges& from, Ranges& to) {
+    to.count = std::min<std::uint32_t>(from.count, kRangeRecordLimit);
+    std::copy_n(from.records.begin(), to.count, to.records.begin());
+}
+void copyMap(const PortRanges& from, PortRanges& to) {
+    copyRanges(from, to);
+}
+void copyMap(const MemoryRanges& from, MemoryRanges& to) {
+    copyRanges(from, to);
+}
+void copyMap(const InterruptOwners& from, InterruptOwners& to) {
+    to = from;
+}
+void copyMap(const DmaOwners& from, DmaOwners& to) {
+    to = from;
+}
+
 template <class Out> void readMap(Out& out) {
     thread_local KeptMap<Out> kept;
     const std::uint64_t serial = snmp::currentRequestSerial();
     if (serial != 0 && kept.serial == serial) {
-        out = kept.map;
+        copyMap(kept.map, out);
         return;
     }
     clear(out);
@@ -181,7 +200,7 @@ template <class Out> void readMap(Out& out) {
     const std::uint64_t generation = platform::keyTreeGeneration(root);
     if (generation == kept.generation) {
         platform::closeKey(root);
-        out = kept.map;
+        copyMap(kept.map, out);
         kept.serial = serial;
         return;
     }
@@ -198,7 +217,7 @@ template <class Out> void readMap(Out& out) {
         },
         &reader);
     runtime::guardedFree(buffers);
-    kept.map = out;
+    copyMap(out, kept.map);
     kept.generation = generation;
     kept.serial = serial;
 }

@@ -134,7 +134,9 @@ void dispatchBindings(WorkArea& w) {
             runGroup = group;
             runFirst = i;
         } else if (group != runGroup) {
-            checkGuards(w);
+            // The guards are checked around every run; the check after one run is the check
+            // before the next, since nothing touches the area between them.
+            if (runFirst == 0) checkGuards(w);
             snmp::dispatchRun(mib::groups(), pdu, runGroup, runFirst, i);
             checkGuards(w);
             runGroup = group;
@@ -142,7 +144,7 @@ void dispatchBindings(WorkArea& w) {
         }
     }
     if (runGroup >= 0) {
-        checkGuards(w);
+        if (runFirst == 0) checkGuards(w);
         snmp::dispatchRun(mib::groups(), pdu, runGroup, runFirst, pdu.bindingCount);
     }
 }
