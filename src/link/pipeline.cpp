@@ -152,13 +152,20 @@ void dispatchBindings(WorkArea& w) {
 } // namespace
 
 std::uint16_t internetChecksum(const std::uint8_t* bytes, std::size_t length) {
-    std::uint32_t sum = 0;
+    // The one's-complement sum does not depend on how the words are grouped: four bytes at a
+    // time into a wide sum, folded to 16 bits at the end, gives what adding each 16-bit word
+    // with its end-around carry gives.
+    std::uint64_t sum = 0;
     std::size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        sum += word;
+    }
     for (; i + 1 < length; i += 2) {
         std::uint16_t word;
         std::memcpy(&word, bytes + i, sizeof word);
         sum += word;
-        sum = (sum & 0xFFFF) + (sum >> 16);
     }
     if (i < length) {
         // An odd last byte counts as if a zero byte followed it.
@@ -166,8 +173,9 @@ std::uint16_t internetChecksum(const std::uint8_t* bytes, std::size_t length) {
         std::uint16_t word;
         std::memcpy(&word, tail, sizeof word);
         sum += word;
-        sum = (sum & 0xFFFF) + (sum >> 16);
     }
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint16_t>(sum);
 }
 
@@ -295,7 +303,8 @@ void answerFrame(std::span<const std::uint8_t> frame, platform::PortHandle port,
 
     const std::span<const std::uint8_t> message = datagram.subspan(kHeadersSize);
     // What the groups gather for a request (the resource map, the mount table, the load) is
-    // kept no longer than its answer.
+    // kept for its bindings and no longer than its answer.
+    snmp::beginRequest();
     const struct RequestEnd {
         ~RequestEnd() { snmp::endRequest(); }
     } requestEnd;

@@ -1,7 +1,6 @@
 #include "snmp/message.h"
 
 #include "platform/console.h"
-#include "snmp/request_serial.h"
 
 #include <algorithm>
 #include <cstring>
@@ -89,7 +88,6 @@ int readVarBind(Cursor& cur, std::uint32_t& remaining, VarBind& binding, std::ui
 }
 
 int decodeMessage(std::span<const std::uint8_t> message, RequestRecord& request) {
-    beginRequest();
     request.bindingCount = 0;
     Cursor cur = makeCursor(message);
 

@@ -8,7 +8,9 @@
 
 namespace farlink::snmp {
 
-// Starts a new request on this thread; the decoder calls it for every message it reads.
+// Starts a new request on this thread; the pipeline calls it for every datagram it answers, and
+// ends it once the answer is built. A group routine called outside (a test, a tool) runs with no
+// request and keeps nothing.
 void beginRequest();
 
 // Ends this thread's request: until the next begins, nothing gathered is kept.
