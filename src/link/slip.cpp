@@ -2,6 +2,7 @@
 
 #include "platform/console.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -9,24 +10,44 @@ namespace farlink::link {
 
 namespace {
 
-// The length of the run of bytes from `at` that SLIP carries as they stand.
-std::size_t plainRun(std::span<const std::uint8_t> bytes, std::size_t at) {
-    std::size_t end = at;
-    while (end < bytes.size() && bytes[end] != kSlipEnd && bytes[end] != kSlipEsc)
-        ++end;
-    return end - at;
-}
+// Where the bytes SLIP must mark (END and ESC) lie in a span: each kind is found with memchr,
+// and looked for again only once the walk has passed the one found last.
+class MarkedBytes {
+  public:
+    explicit MarkedBytes(std::span<const std::uint8_t> bytes)
+        : bytes_(bytes), end_(find(kSlipEnd, 0)), esc_(find(kSlipEsc, 0)) {}
+
+    // The length of the run of bytes from `at` that SLIP carries as they stand.
+    std::size_t plainRun(std::size_t at) {
+        if (end_ < at) end_ = find(kSlipEnd, at);
+        if (esc_ < at) esc_ = find(kSlipEsc, at);
+        return std::min(end_, esc_) - at;
+    }
+
+  private:
+    std::size_t find(std::uint8_t marker, std::size_t at) const {
+        const void* found = std::memchr(bytes_.data() + at, marker, bytes_.size() - at);
+        return found == nullptr ? bytes_.size()
+                                : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) -
+                                                           bytes_.data());
+    }
+
+    std::span<const std::uint8_t> bytes_;
+    std::size_t end_;
+    std::size_t esc_;
+};
 
 // The decoder's walk over a frame; it stores the bytes only when out is given, and refuses a
 // datagram longer than capacity whole rather than passing it on cut short.
 
 std::size_t decodeFrame(std::span<const std::uint8_t> frame, std::uint8_t* out,
                         std::size_t capacity) {
+    MarkedBytes marked(frame);
     std::size_t count = 0;
     std::size_t i = 0;
     while (i < frame.size()) {
         // Most of a frame is plain bytes: copied a run at a time.
-        const std::size_t run = plainRun(frame, i);
+        const std::size_t run = marked.plainRun(i);
         if (run > 0) {
             if (run > capacity - count) return 0;
             if (out != nullptr) std::memcpy(out + count, frame.data() + i, run);
@@ -70,8 +91,9 @@ std::size_t slipEncode(std::span<const std::uint8_t> datagram, std::span<std::ui
     if (out.size() < slipEncodedMax(datagram.size())) return 0;
     std::size_t n = 0;
     out[n++] = kSlipEnd;
+    MarkedBytes marked(datagram);
     for (std::size_t i = 0; i < datagram.size();) {
-        const std::size_t run = plainRun(datagram, i);
+        const std::size_t run = marked.plainRun(i);
         std::memcpy(out.data() + n, datagram.data() + i, run);
         n += run;
         i += run;
