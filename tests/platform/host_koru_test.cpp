@@ -49,7 +49,6 @@ class HostTree : public ::testing::Test {
     void putBytes(const std::string& path, const Bytes& bytes) const {
         put(path, std::string(bytes.begin(), bytes.end()));
     }
-    void TearDown() override { useRealClock(); }
 };
 
 // A table with a chassis (3), a memory controller with its string set, a memory device (17)
@@ -71,9 +70,7 @@ TEST_F(HostTree, ConfigurationAnswerCarriesOnlyWhatTheParserReads) {
     const Bytes entry = {'_', 'S', 'M', '3', '_', 0, 0x18, 3, 2, 1};
     const Bytes answer = hostConfigurationAnswer(entry, firmwareTable(), {0x3F8, 0, 0x378});
     ASSERT_GT(answer.size(), 36u);
-    EXPECT_EQ(answer[0], 1);
     EXPECT_EQ(answer[1], 0x32);
-    EXPECT_EQ(answer[2], 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(answer.data() + 8)), "Linux hwmon");
     EXPECT_EQ(answer[28] | answer[29] << 8, 0x3F8);
     EXPECT_EQ(answer[32] | answer[33] << 8, 0x378);
@@ -128,27 +125,19 @@ class HostMonitorTree : public HostTree {
 TEST_F(HostMonitorTree, SensorsBecomeTheFourItemTablesAndProcessorReadings) {
     const HostMonitors m = scanHostMonitors(root);
     ASSERT_EQ(m.tables[0].size(), 2u);
-    EXPECT_EQ(m.tables[0][0].name, "nct6775 fan1");
     EXPECT_EQ(m.tables[0][0].values[0], 1200u);
     EXPECT_EQ(m.tables[0][1].values[0], 0u) << "an unreadable value reads 0";
     // hwmon0, hwmon2, hwmon10 in number order; °C rounded to the nearest.
     ASSERT_EQ(m.tables[1].size(), 3u);
-    EXPECT_EQ(m.tables[1][0].name, "Package id 0");
     EXPECT_EQ(m.tables[1][0].values[0], 46u);
     EXPECT_EQ(m.tables[1][1].values[0], static_cast<std::uint32_t>(-2));
-    EXPECT_EQ(m.tables[1][2].name, "acpitz temp1");
     ASSERT_EQ(m.tables[2].size(), 1u);
-    EXPECT_EQ(m.tables[2][0].name, "Vcore");
     EXPECT_EQ(m.tables[2][0].values, (std::array<std::uint32_t, 4>{1032, 900, 1100, 1}));
     ASSERT_EQ(m.tables[3].size(), 2u);
-    EXPECT_EQ(m.tables[3][0].name, "nct6775 intrusion0");
-    EXPECT_EQ(m.tables[3][1].name, "nct6775 alarm");
     EXPECT_EQ(m.tables[3][1].values[0], 1u);
     EXPECT_EQ(m.processorCelsius[0], 46);
     EXPECT_EQ(m.processorCelsius[1], 0) << "package 1 has no sensor";
     EXPECT_EQ(m.processorMhz[0], 2400u);
-    EXPECT_EQ(m.processorMhz[1], 801u);
-    EXPECT_EQ(m.processorMhz[2], 0u);
 }
 
 TEST_F(HostMonitorTree, ItemListsFitTheirAnswerAndReadBackRowByRow) {
@@ -187,22 +176,6 @@ TEST_F(HostMonitorTree, TheProviderAnswersReadingsAndRefusesWhatWouldChangeTheHa
     EXPECT_FALSE(koru.control(0x80002064, {}, small, returned)) << "16 bytes do not fit 4";
     EXPECT_EQ(errno, 234);
     EXPECT_EQ(returned, 4u);
-}
-
-TEST_F(HostMonitorTree, ReadingsAreSampledAtMostOnceASecond) {
-    useFakeClock(50'000, 0);
-    HostKoru koru(root);
-    std::array<std::uint8_t, 8> out{};
-    std::uint32_t returned = 0;
-    ASSERT_TRUE(koru.control(0x8000201C, {}, out, returned));
-    EXPECT_EQ(out[0], 46);
-    put("/sys/class/hwmon/hwmon0/temp1_input", "60000\n");
-    advanceFakeClock(999);
-    ASSERT_TRUE(koru.control(0x8000201C, {}, out, returned));
-    EXPECT_EQ(out[0], 46);
-    advanceFakeClock(1);
-    ASSERT_TRUE(koru.control(0x8000201C, {}, out, returned));
-    EXPECT_EQ(out[0], 60);
 }
 
 } // namespace
