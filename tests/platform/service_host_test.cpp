@@ -59,7 +59,6 @@ bool report(std::uint32_t state) {
 }
 
 TEST(ServiceHost, EachStateIsOneDatagramToTheNotifySocket) {
-    // The path form is covered end to end by the in-band stand-in; here the abstract name.
     NotifyListener listener("@farlink-test-notify-" + std::to_string(::getpid()));
     ASSERT_TRUE(listener.bound_);
     ScopedEnv socket("NOTIFY_SOCKET", listener.name_);
@@ -97,8 +96,7 @@ void recordControl(std::uint32_t control) {
 
 void mainRaisingSignal() {
     ASSERT_TRUE(registerControlHandler("FARLINK", recordControl));
-    // Sent to the process, as systemd and kill(1) do; the dispatcher takes it. The wait is
-    // bounded so that a fault shows as a failure rather than a hung test.
+    // Sent to the process, as systemd does; the wait is bounded so that a fault fails the test.
     ::kill(::getpid(), signalToRaise.load());
     for (int step = 0; step < 20000 && seenControl.load() == 0; ++step)
         sleepMs(1);
@@ -113,7 +111,6 @@ TEST(ServiceHost, ReadinessBeforeRunningWaitsForRunning) {
     ASSERT_TRUE(listener.bound_);
     ScopedEnv socket("NOTIFY_SOCKET", listener.name_);
     deferReadiness();
-    // The start-up worker can pass its checks before the main thread reports Running.
     EXPECT_TRUE(reportReady("Serving COM1"));
     EXPECT_TRUE(reportStatusText("Serving COM1 on /dev/pts/3"));
     EXPECT_EQ(listener.take(), "(none)");
@@ -126,7 +123,6 @@ TEST(ServiceHost, ReadinessBeforeRunningWaitsForRunning) {
 }
 
 TEST_P(SignalControls, SignalBecomesItsControlOnTheDispatcherThread) {
-    // Outside a stopping systemd host a SIGTERM is a plain stop.
     signalToRaise = GetParam().first;
     seenControl = 0;
     mainReturned = false;
@@ -139,7 +135,6 @@ TEST_P(SignalControls, SignalBecomesItsControlOnTheDispatcherThread) {
 
 INSTANTIATE_TEST_SUITE_P(ServiceHost, SignalControls,
                          ::testing::Values(std::pair{SIGTERM, kControlStop},
-                                           std::pair{SIGINT, kControlStop},
                                            std::pair{SIGPWR, kControlShutdown}));
 
 // A stand-in `systemctl` found first on PATH: a shell script the test writes.
@@ -155,7 +150,7 @@ class FakeSystemctl : public ::testing::Test {
 };
 
 TEST_F(FakeSystemctl, ChildStartsWithNoSignalBlocked) {
-    // The agent blocks its control signals in every thread; systemctl must not inherit that.
+    // The agent blocks its control signals; systemctl must not inherit that.
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);

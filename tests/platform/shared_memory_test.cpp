@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <grp.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,14 +59,6 @@ TEST_F(SharedMemoryTest, MadeForItsOwnerOnlyZeroFilledAndTakenAgainGrown) {
     ASSERT_TRUE(readSharedRegion(region_, 0, bytes));
     for (std::size_t i = 0; i < bytes.size(); ++i)
         ASSERT_EQ(bytes[i], i == 99 ? 7 : 0) << i;
-
-    SharedRegion opened;
-    ASSERT_TRUE(openSharedRegion(name_, 816, opened, refusal_)) << refusal_;
-    ASSERT_TRUE(writeSharedRegion(opened, 815, seven));
-    std::vector<std::uint8_t> last(1);
-    ASSERT_TRUE(readSharedRegion(region_, 815, last));
-    EXPECT_EQ(last[0], 7) << "both handles reach one region";
-    closeSharedRegion(opened);
 }
 
 TEST_F(SharedMemoryTest, ReadsAndWritesStayWithinWhatTheRegionHoldsNow) {
@@ -85,49 +76,6 @@ TEST_F(SharedMemoryTest, ReadsAndWritesStayWithinWhatTheRegionHoldsNow) {
     EXPECT_EQ(sharedRegionSize(region_), 10u);
     EXPECT_TRUE(readSharedRegion(region_, 6, four));
     EXPECT_EQ(refusalOfOpen(), "it holds 10 bytes, fewer than 816");
-}
-
-TEST_F(SharedMemoryTest, TheNameIsFollowedThroughRemovalAndReplacement) {
-    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_));
-    EXPECT_TRUE(sharedRegionStillNamed(name_, region_));
-    ASSERT_TRUE(removeSharedRegion(name_));
-    EXPECT_FALSE(sharedRegionStillNamed(name_, region_));
-    std::vector<std::uint8_t> byte{9};
-    EXPECT_TRUE(writeSharedRegion(region_, 0, byte)) << "an open region outlives its name";
-
-    SharedRegion replacement;
-    ASSERT_TRUE(createSharedRegion(name_, 816, replacement, refusal_));
-    EXPECT_FALSE(sharedRegionStillNamed(name_, region_));
-    EXPECT_TRUE(sharedRegionStillNamed(name_, replacement));
-    closeSharedRegion(replacement);
-}
-
-TEST_F(SharedMemoryTest, ARegionItsGroupMayWriteIsRefusedUnlessThatGroupIsTheConfiguredOne) {
-    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_));
-    chmodRegion(0660);
-    EXPECT_NE(refusalOfOpen().find("its group may write it (mode 0660)"), std::string::npos);
-    struct stat info {};
-    ASSERT_EQ(::stat(path().c_str(), &info), 0);
-    const std::string group = std::to_string(info.st_gid);
-    {
-        testing::ScopedEnv sharing("FARLINK_SHM_GROUP", "no-such-group-here");
-        EXPECT_EQ(refusalOfOpen(), "FARLINK_SHM_GROUP names no group: no-such-group-here");
-    }
-    // The group of the region is the one configured: its members are the suite.
-    struct group* entry = ::getgrgid(info.st_gid);
-    ASSERT_NE(entry, nullptr);
-    testing::ScopedEnv sharing("FARLINK_SHM_GROUP", entry->gr_name);
-    SharedRegion opened;
-    EXPECT_TRUE(openSharedRegion(name_, 816, opened, refusal_)) << refusal_;
-    closeSharedRegion(opened);
-
-    // Made afresh with a group configured: read-write for that group too.
-    closeSharedRegion(region_);
-    removeSharedRegion(name_);
-    ASSERT_TRUE(createSharedRegion(name_, 816, region_, refusal_)) << refusal_;
-    ASSERT_EQ(::stat(path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0660u);
-    EXPECT_EQ(info.st_gid, entry->gr_gid);
 }
 
 } // namespace

@@ -30,12 +30,8 @@ TEST(Event, AutoResetReleasesOneWaitPerSetAndWakesOneOfTwoWaiters) {
     EXPECT_TRUE(event.wait(0));
     EXPECT_FALSE(event.wait(0));
     std::atomic<int> released{0};
-    const auto waiter = [&] {
-        event.wait(-1);
-        ++released;
-    };
-    std::thread first(waiter);
-    std::thread second(waiter);
+    const auto waiter = [&] { released += event.wait(-1) ? 1 : 0; };
+    std::thread first(waiter), second(waiter);
     event.set();
     EXPECT_TRUE(eventually([&] { return released.load() >= 1; }));
     sleepMs(50); // room for a wrongly released second waiter to show itself
