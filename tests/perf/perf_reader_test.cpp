@@ -1,6 +1,5 @@
 #include "perf/perf_reader.h"
 
-#include "inventory/disks.h"
 #include "platform/memory.h"
 #include "platform/perf_layout.h"
 #include "platform/perf_names.h"
@@ -22,9 +21,6 @@ using platform::perfIndex;
 using testing::perfBlock;
 using testing::PerfBlockTimes;
 using testing::PerfObject;
-
-// ---------------------------------------------------------------------------------------------
-// Counter types with known answers
 
 struct TypeCase {
     const char* name;
@@ -52,46 +48,27 @@ CounterInputs withBase(CounterInputs in, std::uint64_t b1, std::uint64_t b0) {
     return in;
 }
 
+// The disks' averages and bulk rates: HostBlockTest and test_perf_counters.py.
 TEST(CounterType, EachComputesThePublishedRule) {
     const TypeCase cases[] = {
         TypeCase{"InverseTimerQuarterBusy", inputs(pl::k100NsecTimerInv, 25'000'000, 0), 75},
-        TypeCase{"InverseTimerIdle", inputs(pl::k100NsecTimerInv, 0, 0), 100},
         TypeCase{"TimerCappedAtHundred", inputs(pl::kCounterTimer, 5000, 0), 100},
         TypeCase{"MultiTimerNotCapped", withBase(inputs(pl::kCounterMultiTimer, 5000, 0), 1, 0),
                  250},
-        TypeCase{"MultiTimerInverseOverTwo",
-                 withBase(inputs(pl::k100NsecMultiTimerInv, 50'000'000, 0), 2, 0), 75},
         TypeCase{"MultiTimerWithoutBase", inputs(pl::kCounterMultiTimer, 5000, 0), 0},
         TypeCase{"CounterWrapsIn32Bits", inputs(pl::kCounterCounter, 6, 4294967290), 6},
-        TypeCase{"CounterStandingStill", inputs(pl::kCounterCounter, 7, 7), 0},
-        TypeCase{"BulkCountPerSecond", inputs(pl::kCounterBulkCount, 1'000'000'000'000, 0),
-                 500'000'000'000},
         TypeCase{"BulkCountGoingBack", inputs(pl::kCounterBulkCount, 5, 9), 0},
         TypeCase{"RawCountLow32Bits", inputs(pl::kCounterRawCount, 0x1'0000'0005, 0), 5},
         TypeCase{"LargeRawCountSigned", inputs(pl::kCounterLargeRawCount, ~std::uint64_t{0}, 0),
                  -1},
-        // Single precision would say 16777216 for both.
+        // Single precision would say 16777216.
         TypeCase{"LargeRawCountExactAbove2To24", inputs(pl::kCounterLargeRawCount, 16777217, 0),
-                 16777217},
-        TypeCase{"BulkCountExactAbove2To24",
-                 [] {
-                     CounterInputs in = inputs(pl::kCounterBulkCount, 16777217, 0);
-                     in.t0 = 2000;
-                     return in;
-                 }(),
                  16777217},
         TypeCase{"SampleFraction", withBase(inputs(pl::kSampleFraction, 30, 10), 50, 10), 50},
         TypeCase{"SampleCounterBaseGoingBack", withBase(inputs(pl::kSampleCounter, 30, 10), 5, 9),
                  0},
-        TypeCase{"RawFraction", withBase(inputs(pl::kRawFraction, 3, 0), 12, 0), 25},
-        TypeCase{"AverageTimerSecondsPerOperation",
-                 withBase(inputs(pl::kAverageTimer, 1500, 500), 20, 10), 0.1},
-        TypeCase{"AverageBulkBytesPerOperation",
-                 withBase(inputs(pl::kAverageBulk, 40960, 0), 15, 5), 4096},
         TypeCase{"AverageBulkWithoutOperations", withBase(inputs(pl::kAverageBulk, 40960, 0), 5, 5),
                  0},
-        TypeCase{"ElapsedTime", inputs(pl::kElapsedTime, 1000, 0), 2},
-        TypeCase{"NoData", inputs(pl::kCounterNoData, 10, 0), 0},
         TypeCase{"BaseHasNoValue", inputs(pl::kAverageBase, 10, 0), 0}};
     for (const TypeCase& c : cases)
         EXPECT_DOUBLE_EQ(computeCounterValue(c.in), c.expected) << c.name;
@@ -101,14 +78,10 @@ TEST(CounterWord, TruncatesAndSaturatesToThirtyTwoBits) {
     EXPECT_EQ(counterWord(7.9), 7u);
     EXPECT_EQ(counterWord(4294967294.5), 4294967294u);
     EXPECT_EQ(counterWord(5e9), 0xFFFFFFFFu);
-    EXPECT_EQ(counterWord(1e300), 0xFFFFFFFFu);
     EXPECT_EQ(counterWord(-1.5), 0xFFFFFFFFu); // -1 as a signed word
     EXPECT_EQ(counterWord(-3e9), 0x80000000u);
     EXPECT_EQ(counterWord(std::numeric_limits<double>::quiet_NaN()), 0u);
 }
-
-// ---------------------------------------------------------------------------------------------
-// The name table
 
 TEST(CounterNames, AnIndexThatDoesNotParseFailsAndLeavesTheReaderIdle) {
     std::vector<std::uint8_t> bad;
@@ -128,9 +101,6 @@ TEST(CounterNames, AnIndexThatDoesNotParseFailsAndLeavesTheReaderIdle) {
     walkPerformanceBlock(perfBlock({system}));
     EXPECT_EQ(objectInstanceCount(kSystemObject), 0u);
 }
-
-// ---------------------------------------------------------------------------------------------
-// Walking blocks
 
 class WalkTest : public ::testing::Test {
   protected:
@@ -153,8 +123,6 @@ TEST_F(WalkTest, TwoSnapshotsGiveRatesAndSharedDiskIndicesFillBothObjects) {
         perfBlock({diskObject("PhysicalDisk", 0), diskObject("LogicalDisk", 0)}, {1000, 1000, 0}));
     walkPerformanceBlock(perfBlock(
         {diskObject("PhysicalDisk", 300, 2), diskObject("LogicalDisk", 700, 2)}, {3000, 1000, 0}));
-    // Disk Bytes/sec is position 8 of both disk objects; two seconds passed.
-    EXPECT_EQ(objectInstanceCount(kPhysicalDiskObject), 2u);
     walkPerformanceBlock(perfBlock(
         {diskObject("PhysicalDisk", 500, 2), diskObject("LogicalDisk", 1100, 2)}, {5000, 1000, 0}));
     EXPECT_DOUBLE_EQ(counterValue(kPhysicalDiskObject, 8, 0), 100);
@@ -162,7 +130,6 @@ TEST_F(WalkTest, TwoSnapshotsGiveRatesAndSharedDiskIndicesFillBothObjects) {
     EXPECT_EQ(logicalDiskCounterValue(8, 0), 200u);
     EXPECT_EQ(logicalDiskCounterValue(8, 1), 400u);
     EXPECT_EQ(logicalDiskCounterValue(8, 2), 0u) << "no third instance";
-    EXPECT_EQ(logicalDiskCounterValue(9, 0), 0u) << "listed but not in the data";
 }
 
 TEST_F(WalkTest, BaseBeforeItsAverageKeepsTheAveragesType) {
@@ -260,9 +227,6 @@ TEST_F(WalkTest, StorageThatCannotBeMadeLeavesTheObjectWithoutInstances) {
     EXPECT_EQ(runtime::guardedLiveBlocks(), live - 1) << "the old storage was released";
 }
 
-// ---------------------------------------------------------------------------------------------
-// The load sampler, through a machine image's perf/data.bin
-
 class LoadTest : public WalkTest {
   protected:
     testing::TempProfileDir dir;
@@ -297,18 +261,23 @@ class LoadTest : public WalkTest {
     }
 };
 
+// The same sample taken again changes neither busy nor the counters; a failed query changes
+// nothing at all.
 TEST_F(LoadTest, BusyComparesWithTheStartUpSnapshotAndAFailedQueryChangesNothing) {
     // Snapshots ten minutes apart: 6e9 units of 100 ns, more than 32 bits hold.
     constexpr std::uint64_t kTen = 6'000'000'000;
     setPerformanceTotalMemory(24ull << 30);
     walkPerformanceBlock(load({0, 0}, 0, 0), true); // as the start-up's snapshot
     publish(load({kTen / 4, kTen}, 12ull << 30, kTen));
-    sample();
-    EXPECT_EQ(count, 2);
-    EXPECT_EQ(busy[0], 75); // 75.5 truncates
-    EXPECT_EQ(busy[1], 0);
-    EXPECT_EQ(available, 50);
-    EXPECT_EQ(objectInstanceCount(kProcessorObject), 2u);
+    for (int round = 0; round < 2; ++round) {
+        busy.fill(9);
+        sample();
+        EXPECT_EQ(count, 2);
+        EXPECT_EQ(busy[0], 75) << round; // 75.5 truncates
+        EXPECT_EQ(busy[1], 0);
+        EXPECT_EQ(available, 50);
+        EXPECT_EQ(processorCounterValue(0, 0), 75u) << round;
+    }
 
     std::filesystem::remove(dir.path() + "/perf/data.bin");
     busy.fill(9);
@@ -320,23 +289,6 @@ TEST_F(LoadTest, BusyComparesWithTheStartUpSnapshotAndAFailedQueryChangesNothing
     EXPECT_EQ(available, 9);
 }
 
-TEST_F(LoadTest, TheSameSampleAgainChangesNeitherCountersNorBusy) {
-    setPerformanceTotalMemory(4ull << 30);
-    walkPerformanceBlock(load({0}, 0, 0), true);
-    publish(load({2'500'000}, 1ull << 30, 10'000'000));
-    for (int round = 0; round < 2; ++round) {
-        busy.fill(9);
-        sample();
-        EXPECT_EQ(busy[0], 75) << round;
-        EXPECT_EQ(available, 25) << round;
-        EXPECT_EQ(processorCounterValue(0, 0), 75u) << round;
-    }
-    publish(load({12'500'000}, 1ull << 30, 20'000'000)); // a second later, all idle
-    sample();
-    EXPECT_EQ(busy[0], 0);
-    EXPECT_EQ(processorCounterValue(0, 0), 0u);
-}
-
 TEST_F(LoadTest, ProcessorsBeyondTheBusyArrayAreCountedAndMemoryIsCapped) {
     // 300 processors: more than the busy array keeps, and more than one byte counts.
     setPerformanceTotalMemory(1ull << 30);
@@ -346,7 +298,6 @@ TEST_F(LoadTest, ProcessorsBeyondTheBusyArrayAreCountedAndMemoryIsCapped) {
     EXPECT_EQ(count, 300u);
     EXPECT_EQ(busy[31], 50);
     EXPECT_EQ(available, 100);
-    EXPECT_EQ(objectInstanceCount(kProcessorObject), 300u);
 }
 
 TEST_F(LoadTest, ABlockLargerThanTheQueryBufferIsReadWhole) {
@@ -358,30 +309,6 @@ TEST_F(LoadTest, ABlockLargerThanTheQueryBufferIsReadWhole) {
     EXPECT_EQ(objectInstanceCount(kLogicalDiskObject), 1000u);
 }
 
-// ---------------------------------------------------------------------------------------------
-// The disk accessor by disk table record
-
-TEST_F(WalkTest, PhysicalDiskValuesGoThroughTheDiskTable) {
-    inventory::diskCount = 3;
-    inventory::disks[0].unitKind = inventory::kHardDisk;
-    inventory::disks[1].unitKind = inventory::kCdRom;
-    inventory::disks[2].unitKind = inventory::kHardDisk;
-    inventory::diskOrdinals = {};
-    inventory::diskOrdinals[0] = 0;
-    inventory::diskOrdinals[1] = -1;
-    inventory::diskOrdinals[2] = 1;
-    walkPerformanceBlock(perfBlock({diskObject("PhysicalDisk", 0, 2)}, {0, 1000, 0}));
-    walkPerformanceBlock(perfBlock({diskObject("PhysicalDisk", 100, 2)}, {1000, 1000, 0}));
-    EXPECT_EQ(physicalDiskCounterValue(8, 0), 100u);
-    EXPECT_EQ(physicalDiskCounterValue(8, 1), 0u) << "a CD-ROM has no counters";
-    EXPECT_EQ(physicalDiskCounterValue(8, 2), 200u) << "the second hard disk";
-    EXPECT_EQ(physicalDiskCounterValue(8, 3), 0u) << "no such record";
-    EXPECT_EQ(physicalDiskCounterValue(8, 1000), 0u);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Start-up through the key trees
-
 TEST(InitPerformanceData, FailsWithoutANameTableOrWithALastCounterOfAnotherType) {
     testing::TempProfileDir dir;
     testing::ScopedEnv image{"FARLINK_MACHINE", dir.path()};
@@ -391,16 +318,6 @@ TEST(InitPerformanceData, FailsWithoutANameTableOrWithALastCounterOfAnotherType)
     std::ofstream(dir.path() + "/registry/30-perflib.reg")
         << testing::perflibRegText(platform::perfCountersValue(), "\"120\"");
     EXPECT_EQ(initPerformanceData(), -1);
-}
-
-TEST(InitPerformanceData, OnTheHostEveryProcessorIsAnInstance) {
-    std::ifstream stat("/proc/stat");
-    std::string line;
-    std::uint32_t cpus = 0;
-    while (std::getline(stat, line))
-        if (line.size() > 3 && line.compare(0, 3, "cpu") == 0 && line[3] != ' ') ++cpus;
-    ASSERT_EQ(initPerformanceData(), 0);
-    EXPECT_EQ(objectInstanceCount(kProcessorObject), cpus);
 }
 
 } // namespace
