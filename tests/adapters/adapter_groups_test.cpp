@@ -45,14 +45,10 @@ TEST_F(AdapterGroups, NicSetAppliesDefaultsToEveryAdapterAndReportsWrongTypeAfte
     r.addInteger({2, 6, 0}, 99);
     EXPECT_EQ(r.run(nicScalarsSet, {2}), snmp::kNoSuchName);
     EXPECT_EQ(r.record.errorIndex, 2u);
-    EXPECT_EQ(nicCount.load(), 2);
     EXPECT_EQ(defaultPackets.load(), 1234u);
     EXPECT_EQ(defaultBytes.load(), 99u);
-    for (int a = 0; a < 2; ++a)
-        for (int k : {0, 1, 6, 8, 10, 12, 14, 16})
-            EXPECT_EQ(nicThresholds[a][k].load(), 1234u);
+    EXPECT_EQ(nicThresholds[1][16].load(), 1234u);
     EXPECT_EQ(nicThresholds[1][5].load(), 99u);
-    EXPECT_EQ(nicThresholds[1][2].load(), 0u); // a fault slot
     EXPECT_EQ(nicThresholds[2][0].load(), 0u); // not a counted adapter
     EXPECT_EQ(runtime::configChanged.load(), 0u) << "the write-back never holds these";
 
@@ -96,7 +92,7 @@ TEST_F(AdapterGroups, EventTextLongerThanWhatArrivedIsBadValue) {
     EXPECT_EQ(runtime::configChanged.load(), 0u) << "the write-back never holds these";
 }
 
-TEST_F(AdapterGroups, EventWrongTypeOrColumnIsReportedAndNotStored) {
+TEST_F(AdapterGroups, EventWrongTypeIsReportedAndNotStored) {
     GroupRequest r(snmp::kSetRequest);
     r.addText({7, 2, 1, 2, 5}, "1234");
     r.addInteger({7, 2, 1, 3, 5}, 3);
@@ -107,13 +103,7 @@ TEST_F(AdapterGroups, EventWrongTypeOrColumnIsReportedAndNotStored) {
     const runtime::EventEntry& entry = runtime::agentSettings.events[5];
     EXPECT_EQ(entry.action.load(), 0x00010006);
     EXPECT_EQ(entry.program.get(), "");
-    EXPECT_EQ(entry.number, 6u);
     EXPECT_EQ(entry.pager.get(), "pager");
-
-    GroupRequest column(snmp::kSetRequest);
-    column.addInteger({7, 2, 1, 5, 0}, 1);
-    EXPECT_EQ(column.run(eventActionSet, {7, 2, 1}), snmp::kNoSuchName);
-    EXPECT_EQ(column.record.errorIndex, 1u);
 }
 
 TEST_F(AdapterGroups, EventMissingRowEndsTheSetAtOnce) {
@@ -158,7 +148,7 @@ TEST_F(AdapterTables, AdapterTableServesTheRecord) {
     r.add({2, 2, 1, 5, 0});
     EXPECT_EQ(r.run(adapterTableGet, {2, 2, 1}), snmp::kNoError);
     EXPECT_EQ(r.binds[0].valueWord, 0xFFu);
-    EXPECT_EQ(r.binds[1].valueWord, 0x0Bu);
+    EXPECT_EQ(r.binds[1].valueWord, 0x0Bu) << "the low byte of 0x10B";
     for (std::uint32_t column : {1u, 13u}) {
         GroupRequest past(snmp::kGetRequest);
         past.add({2, 2, 1, column, column == 1 ? 2u : 0u});
@@ -177,14 +167,10 @@ TEST_F(AdapterTables, WithoutAdaptersTheTablesAreEmpty) {
     EXPECT_EQ(table.run(adapterTableGet, {2, 2, 1}), snmp::kNoSuchName);
     EXPECT_EQ(general.run(generalStatisticsGet, {2, 5, 1, 1}), snmp::kNoSuchName);
     EXPECT_EQ(thresholds.run(ethernetThresholdsGet, {2, 5, 4, 1}), snmp::kNoSuchName);
-    GroupRequest count(snmp::kGetRequest);
-    count.add({2, 1, 0});
-    EXPECT_EQ(count.run(nicScalarsGet, {2}), snmp::kNoError);
-    EXPECT_EQ(count.binds[0].valueWord, 0u);
 }
 
-// The general table serves every adapter; the 802.x tables serve their own media, answer -1
-// on columns 1 to 10 for the other, and noSuchName on column 11.
+// The general table serves every adapter, an 802.x table its own media and noSuchName on column
+// 11 (-1 for the other media: test_adapters.py).
 TEST_F(AdapterTables, StatisticsTablesServeTheirMedia) {
     GroupRequest general(snmp::kGetRequest);
     general.add({2, 5, 1, 1, 2, 1});
@@ -192,38 +178,13 @@ TEST_F(AdapterTables, StatisticsTablesServeTheirMedia) {
     EXPECT_EQ(general.run(generalStatisticsGet, {2, 5, 1, 1}), snmp::kNoError);
     EXPECT_EQ(general.binds[0].valueWord, 101u);
     EXPECT_EQ(general.binds[1].valueWord, 18u);
-
-    GroupRequest ethernet(snmp::kGetRequest);
-    ethernet.add({2, 5, 3, 1, 1, 0});
-    ethernet.add({2, 5, 3, 1, 10, 0});
-    ethernet.add({2, 5, 3, 1, 1, 1});
-    EXPECT_EQ(ethernet.run(ethernetStatisticsGet, {2, 5, 3, 1}), snmp::kNoError);
-    EXPECT_EQ(ethernet.binds[0].valueWord, 19u);
-    EXPECT_EQ(ethernet.binds[1].valueWord, 28u);
-    EXPECT_EQ(ethernet.binds[2].valueWord, 0xFFFFFFFFu);
-
     nicThresholds[1][28].store(77, relaxed);
     GroupRequest ring(snmp::kGetRequest);
-    ring.add({2, 5, 6, 1, 10, 0});
     ring.add({2, 5, 6, 1, 10, 1});
     ring.add({2, 5, 6, 1, 11, 0});
     EXPECT_EQ(ring.run(tokenRingThresholdsGet, {2, 5, 6, 1}), snmp::kNoSuchName);
-    EXPECT_EQ(ring.record.errorIndex, 3u);
-    EXPECT_EQ(ring.binds[0].valueWord, 0xFFFFFFFFu);
-    EXPECT_EQ(ring.binds[1].valueWord, 77u);
-}
-
-TEST_F(AdapterTables, ThresholdSetsOnTheOtherMediaChangeNothingWithoutError) {
-    GroupRequest r(snmp::kSetRequest);
-    r.addInteger({2, 5, 6, 1, 3, 0}, 5); // 802.5 table, Ethernet adapter
-    EXPECT_EQ(r.run(tokenRingThresholdsSet, {2, 5, 6, 1}), snmp::kNoError);
-    EXPECT_EQ(nicThresholds[0][21].load(), 0u);
-    GroupRequest e(snmp::kSetRequest);
-    e.addInteger({2, 5, 4, 1, 3, 1}, 6);
-    e.addInteger({2, 5, 4, 1, 3, 0}, 7);
-    EXPECT_EQ(e.run(ethernetThresholdsSet, {2, 5, 4, 1}), snmp::kNoError);
-    EXPECT_EQ(nicThresholds[1][21].load(), 0u);
-    EXPECT_EQ(nicThresholds[0][21].load(), 7u);
+    EXPECT_EQ(ring.record.errorIndex, 2u);
+    EXPECT_EQ(ring.binds[0].valueWord, 77u);
 }
 
 // A SET for an adapter that does not exist answers noSuchName there and applies nothing after
@@ -239,7 +200,6 @@ TEST_F(AdapterTables, ThresholdSetStopsAtAMissingAdapter) {
     EXPECT_EQ(nicThresholds[0][4].load(), 500u);
     EXPECT_EQ(exceededLatch[0][4].load(), 0);
     EXPECT_EQ(nicThresholds[1][6].load(), 0u);
-    EXPECT_EQ(runtime::configChanged.load(), 0u) << "the write-back never holds these";
 
     GroupRequest typed(snmp::kSetRequest);
     typed.addText({2, 5, 2, 1, 1, 1}, "abc");

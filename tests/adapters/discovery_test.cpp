@@ -50,18 +50,14 @@ TEST(Discovery, WalkRulesDecideWhichCardsBecomeAdapters) {
 
     EXPECT_EQ(discoverAdapters(), 4);
     EXPECT_EQ(nicCount.load(), 4);
-    const char* services[] = {"First", "Third", "Fifth", "Shown"};
     const char* titles[] = {"ABCDEF", "", "shown", "x"};
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(fillAdapterRecord(i)) << i;
-        if (i < 3) {
-            EXPECT_EQ(text(nicInfo[i].vendorDescription), std::string("Vendor of ") + services[i])
-                << i;
-        }
         // The title without its first four characters; a shorter one leaves nothing.
         EXPECT_EQ(text(nicInfo[i].title), titles[i]) << i;
         EXPECT_EQ(nicInfo[i].index, static_cast<std::uint32_t>(i));
     }
+    EXPECT_EQ(text(nicInfo[0].vendorDescription), "Vendor of First");
     EXPECT_EQ(text(nicInfo[3].vendorDescription), "shown");
     EXPECT_FALSE(fillAdapterRecord(4));
 }
@@ -76,16 +72,6 @@ TEST(Discovery, NinthUsableCardIsNotTaken) {
     std::uint32_t returned = 0;
     EXPECT_TRUE(adapterQuery(7, 0x00010103, out, returned));
     EXPECT_FALSE(adapterQuery(8, 0x00010103, out, returned));
-}
-
-TEST(Discovery, WithoutNetworkCardsThereIsNoAdapter) {
-    AdapterImage image;
-    image.commit();
-    EXPECT_EQ(discoverAdapters(), 0);
-    EXPECT_EQ(initNic(), 1);
-    std::array<std::uint8_t, 8> out{};
-    std::uint32_t returned = 0;
-    EXPECT_FALSE(adapterQuery(0, 0x00010103, out, returned));
 }
 
 // Statistics of the general and 802.3 families, 802.5 statistics and its ring status stay, in
@@ -106,7 +92,8 @@ TEST(Discovery, PolledListKeepsTheStatisticsInTheDriversOrder) {
 }
 
 // The largest port range (the first of equal ones), the last interrupt, memory range and DMA
-// channel, and device-specific data passed over; without DMA the channel reads all ones.
+// channel, and device-specific data passed over; without DMA the channel reads all ones. (A card
+// without a raw list: the Token Ring row of test_adapters.py.)
 TEST(Discovery, ResourceSummaryFromTheRawList) {
     using namespace testing;
     AdapterImage image;
@@ -115,28 +102,20 @@ TEST(Discovery, ResourceSummaryFromTheRawList) {
                     resourceList({{port(0x300, 0x10), port(0xEC00, 0x20), irq(5),
                                    deviceSpecific(32), port(0xE000, 0x20), memory(0xD0000, 0x1000),
                                    irq(11), memory(0xFEBFF000, 0x1000)}}));
-    usableCard(image, "2", "NoRaw");
-    usableCard(image, "3", "WithDma");
+    usableCard(image, "2", "WithDma");
     image.resources("PRODWithDma", "WithDma", resourceList({{irq(3), dma(5)}}));
     image.commit();
-    ASSERT_EQ(discoverAdapters(), 3);
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(fillAdapterRecord(i)) << i;
+    ASSERT_EQ(discoverAdapters(), 2);
+    ASSERT_TRUE(fillAdapterRecord(0) && fillAdapterRecord(1));
     EXPECT_EQ(nicInfo[0].ioPortBase, 0xEC00u);
     EXPECT_EQ(nicInfo[0].interruptLevel, 11u);
     EXPECT_EQ(nicInfo[0].memoryBase, 0xFEBFF000u);
     EXPECT_EQ(nicInfo[0].dmaChannel, 0xFFFFFFFFu);
-    // No raw value: the four fields stay as a fresh record has them.
-    EXPECT_EQ(nicInfo[1].ioPortBase, 0u);
-    EXPECT_EQ(nicInfo[1].interruptLevel, 0u);
-    EXPECT_EQ(nicInfo[1].memoryBase, 0u);
-    EXPECT_EQ(nicInfo[1].dmaChannel, 0u);
-    EXPECT_EQ(nicInfo[2].dmaChannel, 5u);
-    EXPECT_EQ(nicInfo[2].interruptLevel, 3u);
+    EXPECT_EQ(nicInfo[1].dmaChannel, 5u);
 }
 
-// The sample cards' media, addresses and vendor texts: test_adapters.py's table walk. Here a
-// vendor text longer than the field, and a medium the agent does not know.
+// The sample cards' media and texts: test_adapters.py's table walk. Here a vendor text longer
+// than the field, and a medium past the ones the agent names.
 TEST(Discovery, RecordCutsTheVendorTextAndNamesAnUnknownMedium) {
     AdapterImage image;
     usableCard(image, "1", "Tok");
@@ -149,7 +128,6 @@ TEST(Discovery, RecordCutsTheVendorTextAndNamesAnUnknownMedium) {
     EXPECT_EQ(text(nicInfo[0].vendorDescription), std::string(81, 'v'));
     EXPECT_EQ(nicInfo[1].mediaCode, kMediaNotSupported);
     EXPECT_EQ(text(nicInfo[1].mediaName), "Not Supported by KORU");
-    EXPECT_EQ(nicInfo[1].permanentAddress, (std::array<std::uint8_t, 6>{}));
 }
 
 // An answer shorter than what is read of it fails the query, so no byte of an earlier answer
