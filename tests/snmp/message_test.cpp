@@ -96,8 +96,6 @@ Bytes encode(const Request& request) {
     return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
-// ---- decoding ----
-
 constexpr int kAccepted = 0;
 constexpr int kMalformed = kDecodeMalformed;
 constexpr int kWrongCommunity = kDecodeWrongCommunity;
@@ -132,22 +130,15 @@ std::vector<ShapeCase> shapeCases() {
     auto value = [](const char* bytes) {
         return [bytes](Parts& p) { p.bindings = {binding(kName, bytes)}; };
     };
-    auto raw = [](const char* bytes) {
-        return [bytes](Parts& p) { p.bindings = {hexBytes(bytes)}; };
-    };
     auto community = [](const std::string& text) {
         return [text](Parts& p) { p.community = octets(text); };
     };
     return {
         {"CommunityPastTheWorkArea", community("kestrl" + std::string(200, 'x')), kAccepted},
         {"CommunityOfFour", community("kest"), kWrongCommunity},
-        {"CommunityInUpperCase", community("KESTRL"), kWrongCommunity},
-        {"VersionOne", [](Parts& p) { p.version = hexBytes("02 01 01"); }, kMalformed},
         {"VersionTwoToThe32", [](Parts& p) { p.version = hexBytes("02 05 01 00 00 00 00"); },
          kMalformed},
-        {"CommunityNotString", [](Parts& p) { p.community = tlv(0x02, {'k'}); }, kMalformed},
         {"ResponsePdu", [](Parts& p) { p.pdu = kGetResponse; }, kMalformed},
-        {"ErrorIndexNotInteger", [](Parts& p) { p.errorIndex = hexBytes("04 01 00"); }, kMalformed},
         {"EmptyList", [](Parts& p) { p.bindings.clear(); }, kMalformed},
         // The names of all 25 come back in the round trip below.
         {"TwentyFiveBindings", [](Parts& p) { p = withBindings(25); }, kAccepted},
@@ -155,11 +146,8 @@ std::vector<ShapeCase> shapeCases() {
         // The list holds 16 bytes of a 17-byte binding.
         {"BindingLongerThanTheList",
          [](Parts& p) { p.list = hexBytes("30 10") + binding(kName, "05 00"); }, kMalformed},
-        {"BindingNotSequence", raw("31 05 06 01 2B 05 00"), kMalformed},
-        {"NameNotOid", raw("30 05 04 01 2B 05 00"), kMalformed},
         {"NameOf15Bytes15SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 81 00"), kAccepted},
         {"NameOf15Bytes16SubIds", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E"), kMalformed},
-        {"NameOf16Bytes", name("2B 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 81 00"), kMalformed},
         // 2^32 + 1 would wrap onto sub-identifier 1; 2^32 - 1 is the largest there is.
         {"SubIdPast32Bits", name("2B 90 80 80 80 01"), kMalformed},
         {"SubIdOf32Bits", name("2B 8F FF FF FF 7F"), kAccepted},
@@ -236,9 +224,6 @@ TEST(DecodeMessage, EveryTruncationIsRejected) {
     }
 }
 
-// ---- encoding ----
-
-// Texts are encoded byte for byte in the round trips below; here the message meets its buffer.
 TEST(EncodeResponse, ABufferOneByteShortOfTheMessageIsRefusedNotOverrun) {
     Request request;
     ASSERT_EQ(decode(Parts{}.build(), request), 0);
@@ -275,8 +260,6 @@ TEST(EncodeResponse, SetValuesAndHandlerAnswersGoBackAsTheRecordHoldsThem) {
         {octets(stringOf(150)), octets(stringOf(80))},         // the first 80 bytes kept
         {hexBytes("41 01 05"), hexBytes("05 00")},             // a type the encoder cannot write
         {hexBytes("05 00"), octets(std::string(kLongValueBytes, 'z'))},
-        {hexBytes("05 00"), octets(std::string(80, 'q'))},
-        {hexBytes("04 00"), hexBytes("04 00")},
         // An unsigned word in five bytes is the same 32 bits as a negative number in four.
         {hexBytes("02 05 00 FF FF FF FE"), hexBytes("02 04 FF FF FF FE")},
     };
@@ -298,8 +281,6 @@ TEST(EncodeResponse, SetValuesAndHandlerAnswersGoBackAsTheRecordHoldsThem) {
     request.varbinds[3].valueTag = kTagOctetString;
     request.varbinds[3].valueWord = 200;
     request.varbinds[3].valueBytes.fill('z');
-    setText(request.varbinds[4], std::string(100, 'q'));
-    EXPECT_EQ(request.varbinds[4].valueWord, 80u);
     request.record.errorStatus = kNoSuchName;
     request.record.errorIndex = 3;
     EXPECT_EQ(hexText(encode(request)), hexText(expected.build()));
