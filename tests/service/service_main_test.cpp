@@ -34,10 +34,7 @@ TEST_F(ServiceControl, StopSetsTheFlagBeforeTheEvent) {
     controlHandler(1);
     waiter.join();
     EXPECT_EQ(flagSeen, 1u);
-    const platform::ServiceStatus status = platform::lastReportedStatus();
-    EXPECT_EQ(status.currentState, platform::kStateStopPending);
-    EXPECT_EQ(status.checkPoint, 1u);
-    EXPECT_EQ(status.waitHint, 3000u);
+    EXPECT_EQ(platform::lastReportedStatus().currentState, platform::kStateStopPending);
     EXPECT_EQ(record(), "") << "a plain stop leaves the driver alone";
 }
 
@@ -76,15 +73,6 @@ TEST_P(ShutDownFails, WithOneEventAndStopsAllTheSame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Driver, ShutDownFails, ::testing::Bool());
-
-TEST_F(ServiceControl, InterrogateAndOtherControlsAreIgnored) {
-    reportStatus(platform::kStateRunning, 0, 0, 0);
-    for (std::uint32_t control : {4u, 2u, 3u, 0u, 0x80u})
-        controlHandler(control);
-    EXPECT_EQ(platform::lastReportedStatus().currentState, platform::kStateRunning);
-    EXPECT_EQ(stopFlag.load(), 0u);
-    EXPECT_FALSE(stopEvent().wait(0));
-}
 
 TEST_F(ServiceControl, StopBeforeTheServiceWaitsIsNotLost) {
     ASSERT_TRUE(platform::registerControlHandler("FARLINK", controlHandler));
