@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace farlink::runtime {
@@ -78,27 +77,6 @@ TEST_F(SharedBlockAccess, ABlockCutByAnotherProcessIsNeverReadPastItsEnd) {
     EXPECT_NE(eventTexts()[0].find("holds only 100 bytes, fewer than the agent's 816"),
               std::string::npos)
         << eventTexts()[0];
-}
-
-// A block the in-band agent makes anew is served and written to: test_shared_block.py's
-// test_a_block_made_anew_is_served_without_a_restart.
-TEST_F(SharedBlockAccess, ABlockRemovedStaysInHandAndAForeignOneIsNotTaken) {
-    ASSERT_TRUE(writeNumber(kMemoryThreshold, 11));
-    // Removed and not made again yet: the block in hand still holds the suite's values.
-    ASSERT_TRUE(platform::removeSharedRegion(block_.name()));
-    recheckSharedBlock();
-    EXPECT_EQ(readNumber(kMemoryThreshold), 11u);
-
-    // Made anew by someone who lets every user write it: refused, the old one stays.
-    platform::SharedRegion foreign;
-    std::string refusal;
-    ASSERT_TRUE(platform::createSharedRegion(block_.name(), kSharedBlockSize, foreign, refusal));
-    platform::closeSharedRegion(foreign);
-    ASSERT_EQ(::chmod(path().c_str(), 0666), 0);
-    recheckSharedBlock();
-    EXPECT_EQ(readNumber(kMemoryThreshold), 11u);
-    ASSERT_EQ(eventTexts().size(), 1u);
-    EXPECT_NE(eventTexts()[0].find("does not take: every user may write it"), std::string::npos);
 }
 
 TEST(SharedBlockDetached, EverythingIsEmptyAndNothingIsWritten) {
