@@ -53,6 +53,9 @@ TEST_F(ContactTable, GetOfAMissingObjectAnswersNoSuchName) {
         r.add({4, 18, 1, 2, 0});
         EXPECT_EQ(get(r), snmp::kNoSuchName);
         EXPECT_EQ(r.record.errorIndex, c.rows == 0 ? 1u : 2u);
+        if (c.rows != 0) {
+            EXPECT_EQ(r.text(0), kTexts[0]);
+        }
     }
 }
 

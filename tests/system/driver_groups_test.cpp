@@ -1,5 +1,4 @@
-// The groups of the KORU driver's readings, driven through their routines against a machine
-// image whose driver answers are files the test writes, and the item-list reader on its own.
+// The groups of the KORU driver's readings, on driver answers the test writes, and the item lists.
 #include "system/driver_groups.h"
 
 #include "inventory/driver_answer.h"
@@ -219,7 +218,6 @@ TEST_F(DriverGroups, ItemCountsAreTheStartUpRowCounts) {
 
 TEST_F(DriverGroups, ItemRowsAreReadFreshOnEveryCall) {
     inventory::driverItemRowCounts = {2, 0, 0, 0};
-    // The name and value of one row, as a request reads them now.
     auto row = [](std::uint32_t instance) {
         GroupRequest r(snmp::kGetRequest);
         r.add({5, 4, 11, 1, 1, instance});
