@@ -57,8 +57,7 @@ TEST_F(DmiGroups, InstancePastTheRowsEndsTheRun) {
     EXPECT_EQ(r.binds[2].valueTag, snmp::kTagNull); // never reached
 }
 
-// Each table serves its own records with its own width: the last column answers, the next
-// does not.
+// Each table's last column answers, the next does not.
 TEST_F(DmiGroups, EachTableAnswersUpToItsLastColumn) {
     const std::pair<snmp::GroupRoutine, std::uint32_t> tables[] = {
         {dmiProcessorsGet, 12},    {dmiMemoryModulesGet, 7}, {dmiCachesGet, 6},

@@ -29,7 +29,6 @@ class DmiParse : public ::testing::Test {
         printed = ::testing::internal::GetCapturedStdout();
         return result;
     }
-    // Parses the structures followed by an end marker; false when the parse was cut short.
     bool parsed(DmiBuilder b) { return parse(b.end().bytes) != 0; }
 
     std::list<std::vector<std::uint8_t>> tables;
@@ -95,14 +94,12 @@ TEST_F(DmiParse, MemoryModulesMakeCumulativeBanksAndTotal) {
                            .module(0xF0, 9)    // no bank: a row, not counted
                            .module(0x12, 4)
                            .module(0x2F, 0x7F))); // not installed: adds nothing
-    EXPECT_EQ(dmiTables[kDmiMemoryModules].count, 5u);
-    EXPECT_EQ(summaryWord(392), 4u);        // modules counted
-    EXPECT_EQ(summaryWord(460), 3u);        // highest bank used
-    EXPECT_EQ(summaryWord(464), 16u << 20); // bank 1
-    EXPECT_EQ(summaryWord(472), 32u << 20); // bank 2, cumulative
-    EXPECT_EQ(summaryWord(480), 32u << 20); // bank 3 adds nothing
+    EXPECT_EQ(summaryWord(392), 4u);              // modules counted
+    EXPECT_EQ(summaryWord(460), 3u);              // highest bank used
+    EXPECT_EQ(summaryWord(464), 16u << 20);       // bank 1
+    EXPECT_EQ(summaryWord(472), 32u << 20);       // bank 2, cumulative
+    EXPECT_EQ(summaryWord(480), 32u << 20);       // bank 3 adds nothing
     EXPECT_EQ(summaryWord(kSummaryTotalMemory.offset), 33554432u);
-    EXPECT_EQ(dmiTables[kDmiMemoryModules].rows[2][2].number, 0xF0u);
 }
 
 TEST_F(DmiParse, CacheSizesGoToTheirLocationAndAFifthCacheIsSkipped) {

@@ -96,22 +96,6 @@ TEST_F(Storage, MissingScsiMapIsReportedAndEndsTheBuildUnfinished) {
     EXPECT_EQ(platform::loggedEvents()[0].strings[0], "Couldn't open DEVICEMAP\\Scsi");
 }
 
-TEST_F(Storage, IdeDisksFirstThenScsiUnitsEachOnItsDrive) {
-    // An IDE disk of atdisk; on tsscsi's bus 1 a disk, a CD-ROM and a tape.
-    registry("ide-and-scsi");
-    drive(0, 1024);
-    drive(1, 2048);
-    build();
-
-    ASSERT_EQ(diskCount, 3) << "the tape is no disk";
-    EXPECT_EQ(text(disks[0].product), "QD-8400A IDE DIS");
-    EXPECT_EQ(disks[1].adapterIndex, 1u) << "tsscsi is the second adapter the resource map names";
-    EXPECT_EQ(disks[1].sizeKb, 2048u * 255 * 63 / 2);
-    EXPECT_EQ(diskOrdinals[0], 0);
-    EXPECT_EQ(diskOrdinals[1], 1);
-    EXPECT_EQ(diskOrdinals[2], -1);
-}
-
 TEST_F(Storage, IdeTextsAreReadWithinTheirLengthAndAnUnmeasuredDiskStays) {
     // An identifier of five bytes without a terminator, a serial number of 40 characters.
     registry("ide-texts");
