@@ -13,7 +13,6 @@ namespace {
 using farlink::testing::hexBytes;
 using farlink::testing::hexText;
 
-// Runs a writer into a roomy buffer and returns what it wrote.
 template <class Write> std::vector<std::uint8_t> written(Write&& write) {
     std::vector<std::uint8_t> buffer(1024, 0xEE);
     std::uint8_t* cur = buffer.data();

@@ -1,4 +1,4 @@
-// Group lookup, the get-next odometer and the common get/get-next form.
+// Group lookup and the common get/get-next form; the get-next odometer is walked end to end.
 #include "snmp/dispatch.h"
 
 #include "mib/group_registry.h"
@@ -31,35 +31,6 @@ int indexOf(const Suffix& suffix) {
     EXPECT_GE(index, 0);
     return index;
 }
-
-struct StepCase {
-    Suffix group;
-    Suffix name;
-    std::uint32_t result;
-    Suffix after;
-};
-
-class StepInstanceTest : public ::testing::TestWithParam<StepCase> {};
-
-TEST_P(StepInstanceTest, StepsTheNameToTheNextInstance) {
-    const StepCase& c = GetParam();
-    VarBind b = binding(c.name);
-    EXPECT_EQ(stepInstance(b, *mib::groupRegistry[indexOf(c.group)]), c.result);
-    EXPECT_EQ(suffixOf(b.name), c.after);
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Odometer, StepInstanceTest, ::testing::ValuesIn(std::vector<StepCase>{
-    // A scalar gives instance 0 once, then ends.
-    {{2}, {2, 6}, 0, {2, 6, 0}}, {{2}, {2, 6, 0}, 2, {2, 6, 0}},
-    // A bounded index (1 to 2) starts at its minimum and wraps to it at the end.
-    {{1, 1, 1}, {1, 1, 1, 2}, 0, {1, 1, 1, 2, 1}}, {{1, 1, 1}, {1, 1, 1, 2, 2}, 2, {1, 1, 1, 2, 1}},
-    // .3.5.1 steps 0 to 8, whatever its first column describes.
-    {{3, 5, 1}, {3, 5, 1, 2, 8}, 2, {3, 5, 1, 2, 0}},
-    // An unbounded instance starts at 0 and only counts up.
-    {{7, 2, 1}, {7, 2, 1, 3}, 0, {7, 2, 1, 3, 0}},
-    {{7, 2, 1}, {7, 2, 1, 3, 4000}, 0, {7, 2, 1, 3, 4001}}}));
-// clang-format on
 
 struct FindCase {
     Suffix name;

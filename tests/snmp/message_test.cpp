@@ -24,7 +24,6 @@ Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 
-// 1.3.6.1.4.1.32473.25.7.0
 const char* const kName = "2B 06 01 04 01 81 FD 59 19 07 00";
 
 Bytes binding(const char* nameContent, const Bytes& value) {
@@ -63,7 +62,6 @@ std::string stringOf(std::size_t n) {
     return out;
 }
 
-// GetNext bindings for .25.1, .25.2, ...
 Parts withBindings(std::size_t n) {
     Parts parts;
     parts.pdu = kGetNextRequest;
@@ -140,7 +138,6 @@ std::vector<ShapeCase> shapeCases() {
          kMalformed},
         {"ResponsePdu", [](Parts& p) { p.pdu = kGetResponse; }, kMalformed},
         {"EmptyList", [](Parts& p) { p.bindings.clear(); }, kMalformed},
-        // The names of all 25 come back in the round trip below.
         {"TwentyFiveBindings", [](Parts& p) { p = withBindings(25); }, kAccepted},
         {"TwentySixBindings", [](Parts& p) { p = withBindings(26); }, kMalformed},
         // The list holds 16 bytes of a 17-byte binding.
@@ -234,8 +231,7 @@ TEST(EncodeResponse, ABufferOneByteShortOfTheMessageIsRefusedNotOverrun) {
     EXPECT_EQ(encodeResponse(request.record, small), -1);
 }
 
-// The response differs from the request only in the PDU tag: 25 names (one of the longest
-// form) and a four-byte request-id go back as they came.
+// 25 names (one of the longest form) and a four-byte request-id go back as they came.
 TEST(EncodeResponse, RoundTripGivesTheRequestBack) {
     Parts parts = withBindings(25);
     parts.requestId = hexBytes("02 04 7F 00 00 01");
@@ -247,9 +243,8 @@ TEST(EncodeResponse, RoundTripGivesTheRequestBack) {
     EXPECT_EQ(hexText(encode(decoded)), hexText(parts.build()));
 }
 
-// A SetRequest's values go back as they were stored, then as the handlers left them: a text cut
-// to the 80 value bytes, a string whose length word says more than they hold, and the error
-// status and index.
+// Values go back as stored, then as the handlers left them: a text cut to the 80 value bytes,
+// a string whose length word says more than they hold, and the error status and index.
 TEST(EncodeResponse, SetValuesAndHandlerAnswersGoBackAsTheRecordHoldsThem) {
     struct Case {
         Bytes sent;

@@ -54,10 +54,6 @@ struct DecodeCase {
     std::string value; // the text, the number in decimal, or kRefused
 };
 
-void PrintTo(const DecodeCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
 class DecodeSetValue : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeSetValue, DecodesOrRefuses) {
@@ -97,7 +93,6 @@ const std::vector<DecodeCase> kDecodeCases = {
     {"number_keyword_cut_to_16", std::string(kWord16) + "XYZ", 0x04, 20,
      guarded(hexBytes("FF FF FF 7F"), kWord16), kNumber, std::to_string(0x7FFFFFFF)},
     {"number_keyword_zero_padded", "owl", 0x04, 20, guarded(kFive, "owl"), kNumber, "5"},
-    {"number_keyword_longer", "owl", 0x04, 20, guarded(kFive, "owls"), kNumber, kRefused},
     {"text_fills_buffer", "", 0x04, 9, xs(9), 10, std::string(9, 'x')},
     {"text_too_long_for_buffer", "", 0x04, 10, xs(10), 10, kRefused},
     {"text_all_80_bytes", "", 0x04, 80, xs(80), 81, std::string(80, 'x')},
