@@ -34,10 +34,8 @@ bool eventually(const std::function<bool()>& done) {
     return done();
 }
 
-// A line that hands each chunk over in a read of its own (the chunks are all there before the
-// reader starts), and keeps what is written to it and the frames the reader hands on, each with
-// the number of reads made by then: frames with the same number came out of one read cycle.
-// The test looks at what is kept once the counts say it is there.
+// A line that hands each chunk over in a read of its own, and keeps what is written to it and the
+// frames handed on, each with the number of reads made by then (same number: same read cycle).
 class ScriptedPort final : public DiscardingPort {
   public:
     std::deque<Bytes> chunks;
