@@ -35,8 +35,6 @@ struct MachineState {
     std::vector<std::uint32_t> sleeps;
     int threadsStarted = 0;
     int failThreadStart = 0; // the n-th start fails (0: none)
-    int mappingAppearsAtRetry = 0;
-    std::string shmName;
     std::vector<int> exitCodes;
 };
 inline MachineState machine;
@@ -66,7 +64,6 @@ class MachineTest : public ::testing::Test {
         std::filesystem::create_directories(image + "/services");
         std::ofstream(image + "/services/installed") << "SNMP\nFARLINK\n";
         machine = MachineState{};
-        machine.shmName = shmName;
         // Whatever an earlier case of the same process gathered is forgotten.
         inventory::resetDmi();
         detachSharedBlock();
@@ -79,14 +76,8 @@ class MachineTest : public ::testing::Test {
         eisaSlots = {};
         platform::useMemoryEventLog();
         platform::clearLoggedEvents();
-        // The in-band agent's block appears during the sleep of the chosen retry.
-        platform::setSleepHook([](std::uint32_t milliseconds) {
-            machine.sleeps.push_back(milliseconds);
-            if (milliseconds == 2000 &&
-                countOf(machine.sleeps, 2000) == machine.mappingAppearsAtRetry) {
-                createRegion(machine.shmName, kSharedBlockSize);
-            }
-        });
+        platform::setSleepHook(
+            [](std::uint32_t milliseconds) { machine.sleeps.push_back(milliseconds); });
         setThreadStarter([](std::function<void()>) {
             return ++machine.threadsStarted != machine.failThreadStart;
         });
@@ -102,15 +93,11 @@ class MachineTest : public ::testing::Test {
     }
 
     // The in-band agent's block as it makes it, left to the agent to find.
-    static bool createRegion(const std::string& name, std::size_t size) {
+    void createBlock(std::size_t size = kSharedBlockSize) {
         platform::SharedRegion region;
         std::string refusal;
-        const bool made = platform::createSharedRegion(name, size, region, refusal);
+        ASSERT_TRUE(platform::createSharedRegion(shmName, size, region, refusal)) << refusal;
         platform::closeSharedRegion(region);
-        return made;
-    }
-    void createBlock(std::size_t size = kSharedBlockSize) {
-        ASSERT_TRUE(createRegion(shmName, size));
     }
 
     // The KORU driver of the image answers `code` with these bytes.

@@ -1,5 +1,4 @@
-// The service entry and its controls: the order of the stop, the driver's shut-down request, and
-// the ways the service ends.
+// The service entry and its controls: the driver's shut-down request and the ways the service ends.
 #include "service/service_main.h"
 
 #include "machine_fixture.h"
@@ -23,20 +22,6 @@ class ServiceControl : public MachineTest {
         stopEvent().reset();
     }
 };
-
-TEST_F(ServiceControl, StopSetsTheFlagBeforeTheEvent) {
-    // Another thread waits on the event and notes the flag the moment it wakes.
-    std::uint32_t flagSeen = 0;
-    std::thread waiter([&] {
-        stopEvent().wait(-1);
-        flagSeen = stopFlag.load();
-    });
-    controlHandler(1);
-    waiter.join();
-    EXPECT_EQ(flagSeen, 1u);
-    EXPECT_EQ(platform::lastReportedStatus().currentState, platform::kStateStopPending);
-    EXPECT_EQ(record(), "") << "a plain stop leaves the driver alone";
-}
 
 TEST_F(ServiceControl, ShutDownTellsTheDriverBeforeTheEvent) {
     // The driver's answer is a pipe: the request is held inside the driver until the test has

@@ -1,5 +1,4 @@
-// The start-up worker on a simulated machine: waiting for the in-band agent's block, the
-// configuration file, the KORU driver's answers and the checks and adjustments made with them.
+// The start-up worker on a simulated machine: the agent block, the configuration, the driver.
 #include "service/startup.h"
 
 #include "inventory/dmi_builder.h"
@@ -59,7 +58,6 @@ class StartUp : public MachineTest {
     void configure(const std::string& driver) {
         windir.write("TESSEL.INI", "; site settings\n[environment]\ndriver=" + driver + "\n");
     }
-    // A KORU driver that answers the row counts and the configuration queries.
     void driver(const Bytes& configuration, const Bytes& counts = {}) {
         answer(kIoctlRowCounts, counts);
         answer(kIoctlConfiguration, configuration);
@@ -79,22 +77,6 @@ TEST_F(StartUp, BlockPresentAtOnceNeitherSleepsNorStartsTheInBandService) {
     EXPECT_EQ(countLines(record(), "start SNMP"), 0);
     EXPECT_EQ(machine.threadsStarted, 2) << "configuration and out-of-band threads";
 }
-
-class BlockAppears : public StartUp, public ::testing::WithParamInterface<int> {};
-
-TEST_P(BlockAppears, AtTheRetryWithServiceStartsFromTheTwelfth) {
-    const int retry = GetParam();
-    machine.mappingAppearsAtRetry = retry;
-    configure("N/A");
-    EXPECT_EQ(runStartUp(), 0);
-    const int starts = retry > 12 ? retry - 12 : 0;
-    EXPECT_EQ(countOf(machine.sleeps, 2000), retry);
-    EXPECT_EQ(countOf(machine.sleeps, 1000), starts);
-    EXPECT_EQ(countLines(record(), "start SNMP\n"), starts);
-    EXPECT_EQ(countLines(record(), "stop"), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Retries, BlockAppears, ::testing::Values(13));
 
 TEST_F(StartUp, BlockNeverAppearingTellsTheOperatorStopsTheServiceAndEndsWithOne) {
     configure("N/A");
