@@ -166,7 +166,6 @@ TEST_F(WriteBack, ASetThatChangesNoKeyDoesNoFileWork) {
     EXPECT_EQ(writes(), 1u);
     EXPECT_EQ(file(), expectedFile("pager 7731"));
 
-    // A real change is written.
     runtime::writeText(runtime::kPager, "pager 5");
     writePending();
     EXPECT_EQ(writes(), 2u);

@@ -153,7 +153,6 @@ TEST_F(DmiParse, UnknownTypeCutsTheParseShort) {
                             .add(3, {1, 2, 3, 4}, {"Chassis"})
                             .add(1, {1, 0, 0, 0}, {"Never"})));
     EXPECT_EQ(printed, "Unknown DMI structure\n");
-    // What came before stays; what follows is not read; no total is made.
     EXPECT_EQ(dmiScalars[26].number, 1u);
     EXPECT_EQ(dmiScalars[8].text, "");
     EXPECT_EQ(summaryWord(464), 16u << 20);
