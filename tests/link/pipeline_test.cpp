@@ -219,6 +219,32 @@ TEST_F(PipelineTest, AMessageWithinItsLimitIsAnsweredWhateverEscapesItsFrameNeed
               std::vector<std::string>{"Frame dropped: its datagram of 628 bytes exceeds 540"});
 }
 
+TEST_F(PipelineTest, AReplyWhoseUdpChecksumComputesToZeroCarriesAllOnes) {
+    // The station's port is the one field of the reply the test may choose; find the one for
+    // which the reply's checksum computes to 0, which the station's sealing writes as FF FF.
+    const std::vector<Binding> get = {{kNicCount}};
+    const Bytes answer = snmpMessage(kGetResponse, 77, {{kNicCount, integer(0)}});
+    auto replyTo = [&](std::uint16_t port) {
+        return udpDatagram(answer, {kAgentAddress, kStationAddress, kAgentPort, port, 0x1234,
+                                    kTypeOfService, 254, true});
+    };
+    std::uint32_t port = 1;
+    while (port <= 0xFFFF && !(replyTo(port)[26] == 0xFF && replyTo(port)[27] == 0xFF))
+        ++port;
+    ASSERT_LE(port, 0xFFFFu);
+    const auto stationPort = static_cast<std::uint16_t>(port);
+
+    const Bytes reply = exchange(udpDatagram(
+        snmpMessage(kGetRequest, 77, get),
+        {.sourcePort = stationPort, .typeOfService = kTypeOfService, .udpChecksum = true}));
+    ASSERT_GE(reply.size(), kHeadersSize);
+    // 0 would tell the station that the reply carries no checksum at all.
+    EXPECT_EQ(hexText(reply.data() + 26, 2), "FF FF");
+    EXPECT_EQ(hexText(reply), hexText(replyTo(stationPort)));
+    UdpAddressing addressing;
+    EXPECT_EQ(parseDatagram(reply, addressing), DatagramCheck::Ok);
+}
+
 TEST_F(PipelineTest, AWorkAreaThatCannotBeMadeDropsTheFrameAndTheNextOneMakesIt) {
     const Bytes request = requestDatagram(snmpMessage(kGetRequest, 1, {{kNicCount}}), true);
     releaseWorkArea();
