@@ -26,6 +26,7 @@ class MarkedBytes {
 
   private:
     std::size_t find(std::uint8_t marker, std::size_t at) const {
+        if (at >= bytes_.size()) return bytes_.size(); // an empty span may have no storage
         const void* found = std::memchr(bytes_.data() + at, marker, bytes_.size() - at);
         return found == nullptr ? bytes_.size()
                                 : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) -
@@ -94,7 +95,7 @@ std::size_t slipEncode(std::span<const std::uint8_t> datagram, std::span<std::ui
     MarkedBytes marked(datagram);
     for (std::size_t i = 0; i < datagram.size();) {
         const std::size_t run = marked.plainRun(i);
-        std::memcpy(out.data() + n, datagram.data() + i, run);
+        if (run > 0) std::memcpy(out.data() + n, datagram.data() + i, run);
         n += run;
         i += run;
         if (i == datagram.size()) break;
